@@ -1,0 +1,184 @@
+#include "driver/extract.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "movie/movie_format.h"
+#include "movie/movie_reader.h"
+#include "movie/picture_decoder.h"
+#include "output/tga_writer.h"
+#include "output/wav_writer.h"
+
+namespace {
+
+struct Run {
+    MovieReader movie;
+    AudioTrack audio;
+    PictureState state;
+    FrameWriter frames;
+    bool damaged = false;
+    bool failed = false;
+};
+
+void report_file_error(const std::string& name, int error) {
+    std::fprintf(stderr, "movie-extract: %s: %s\n", name.c_str(), std::strerror(error));
+}
+
+void report_damage(Run& run, std::int64_t offset, const char* what, std::int64_t had = -1,
+                   std::int64_t wanted = -1) {
+    std::fprintf(stderr, "movie-extract: %s: chunk at offset %lld: %s", run.movie.name.c_str(),
+                 static_cast<long long>(offset), what);
+    if (had >= 0) std::fprintf(stderr, " (%lld of %lld bytes)", static_cast<long long>(had),
+                                static_cast<long long>(wanted));
+    std::fputc('\n', stderr);
+    run.damaged = true;
+}
+
+bool show_picture(Run& run) {
+    const int error = write_frame_image(run.frames, run.state);
+    if (error == 0) return true;
+    report_file_error(frame_image_name(run.frames.frame_counter), error);
+    run.failed = true;
+    return false;
+}
+
+const char* chunk_kind(std::uint8_t type) {
+    switch (type) {
+        case CHUNK_AUDIO: return "audio chunk";
+        case CHUNK_REPEAT: return "repeat chunk";
+        default: return "chunk of unknown type";
+    }
+}
+
+// One chunk, its head already read. Returns false when the run ends here.
+bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
+    MovieReader& movie = run.movie;
+    switch (head.type) {
+        case CHUNK_PALETTE: {
+            const std::int64_t left = movie_left(movie);
+            if (!apply_palette_chunk(movie, run.state)) {
+                report_damage(run, offset, "palette chunk cut short; palette unchanged", left,
+                              PALETTE_PAYLOAD_BYTES);
+                return false;
+            }
+            return true;
+        }
+        case CHUNK_DELTA: {
+            const DeltaOutcome outcome = apply_delta_chunk(movie, head.length, run.state);
+            if (outcome.cut_short || outcome.outside_frame) {
+                const char* what = outcome.cut_short && outcome.outside_frame
+                                       ? "picture chunk writes outside the picture (dropped) and is cut short"
+                                   : outcome.cut_short ? "picture chunk cut short"
+                                                       : "picture chunk writes outside the picture; those pixels dropped";
+                report_damage(run, offset, what);
+            }
+            return show_picture(run) && !outcome.cut_short;
+        }
+        default: break;
+    }
+
+    // Audio, repeat and unknown chunks carry `length` bytes of payload.
+    if (head.length < 0) {
+        char what[96];
+        std::snprintf(what, sizeof what, "%s has a negative length (%d)", chunk_kind(head.type),
+                      static_cast<int>(head.length));
+        report_damage(run, offset, what);
+        return false;
+    }
+    std::int64_t had = 0;
+    if (head.type == CHUNK_AUDIO) {
+        had = audio_copy_chunk(run.audio, movie, head.length);
+        if (run.audio.error != 0) {
+            run.failed = true;
+            return false;
+        }
+    } else {
+        had = movie_skip(movie, head.length);
+    }
+    const bool whole = had == head.length;
+    if (!whole) {
+        char what[96];
+        std::snprintf(what, sizeof what, "%s runs past the end of the movie", chunk_kind(head.type));
+        report_damage(run, offset, what, had, head.length);
+    }
+    if (head.type == CHUNK_REPEAT && !show_picture(run)) return false;
+    return whole;
+}
+
+bool ascii_iequal(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string find_movie_name() {
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(MOVIE_FILE_NAME, ec))) return MOVIE_FILE_NAME;
+    std::string found;
+    int matches = 0;
+    for (std::filesystem::directory_iterator it(".", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (ascii_iequal(name, MOVIE_FILE_NAME)) {
+            found = name;
+            ++matches;
+        }
+    }
+    return matches == 1 ? found : std::string{};
+}
+
+int extract_movie() {
+    auto run = std::make_unique<Run>();
+    MovieReader& movie = run->movie;
+
+    std::string name = find_movie_name();
+    if (name.empty()) {
+        name = MOVIE_FILE_NAME;
+        errno = ENOENT;
+    }
+    if (!movie_open(movie, name)) {
+        const int error = errno;
+        std::puts("error opening BOOK.MOV file");
+        std::fflush(stdout);
+        report_file_error(name, error);
+        return EXIT_FAILED;
+    }
+    if (const int error = audio_begin(run->audio); error != 0) {
+        report_file_error(AUDIO_FILE_NAME, error);
+        movie_close(movie);
+        return EXIT_FAILED;
+    }
+    frame_writer_init(run->frames);
+
+    movie_skip(movie, MOVIE_HEADER_BYTES);
+    while (movie.position < movie.size) {
+        const std::int64_t offset = movie.position;
+        ChunkHeader head;
+        const std::size_t got = read_chunk_header(movie, head);
+        if (got < CHUNK_HEADER_BYTES) {
+            report_damage(*run, offset, "chunk head cut short", static_cast<std::int64_t>(got),
+                          CHUNK_HEADER_BYTES);
+            break;
+        }
+        if (!handle_chunk(*run, head, offset)) break;
+    }
+
+    if (movie.error != 0) {
+        report_file_error(movie.name, movie.error);
+        run->failed = true;
+    }
+    if (const int error = audio_finish(run->audio); error != 0) {
+        report_file_error(AUDIO_FILE_NAME, error);
+        run->failed = true;
+    }
+    movie_close(movie);
+    if (run->failed) return EXIT_FAILED;
+    return run->damaged ? EXIT_DAMAGED : EXIT_COMPLETE;
+}

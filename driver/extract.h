@@ -1,0 +1,21 @@
+// The whole conversion: BOOK.MOV in the current directory becomes numbered
+// TGA images and BOOK.WAV in the same directory.
+#pragma once
+
+#include <string>
+
+inline constexpr const char* MOVIE_FILE_NAME = "BOOK.MOV";
+
+// Exit statuses.
+inline constexpr int EXIT_COMPLETE = 0;
+inline constexpr int EXIT_FAILED = 1;   // the movie could not be read or an output not written
+inline constexpr int EXIT_DAMAGED = 2;  // the movie is damaged; all that could be decoded is written
+
+// Runs the conversion once; every run starts from number 0 and a black
+// picture. Returns the exit status.
+int extract_movie();
+
+// The movie's name: BOOK.MOV itself, or else the one directory entry that
+// matches it ignoring the case of ASCII letters. Empty when there is none
+// or more than one.
+std::string find_movie_name();

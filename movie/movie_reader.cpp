@@ -1,0 +1,99 @@
+#include "movie/movie_reader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+// The movie's file offset is position + buffered bytes; reading never goes
+// beyond `size`, so a file that grows while it is read changes nothing.
+void fill(MovieReader& movie, std::size_t want) {
+    if (movie.begin > 0) {
+        std::memmove(movie.buffer.get(), movie.buffer.get() + movie.begin, movie.end - movie.begin);
+        movie.end -= movie.begin;
+        movie.begin = 0;
+    }
+    while (movie.end < want) {
+        const std::int64_t unread = movie_left(movie) - static_cast<std::int64_t>(movie.end);
+        const std::size_t room = MOVIE_BUFFER_BYTES - movie.end;
+        const std::size_t ask = static_cast<std::size_t>(std::min<std::int64_t>(unread, static_cast<std::int64_t>(room)));
+        if (ask == 0) return;
+        errno = 0;
+        const std::size_t got = std::fread(movie.buffer.get() + movie.end, 1, ask, movie.file);
+        movie.end += got;
+        if (got < ask) {
+            if (std::ferror(movie.file)) movie.error = errno != 0 ? errno : EIO;
+            // Shorter than measured, or unreadable from here on: the movie ends here.
+            movie.size = movie.position + static_cast<std::int64_t>(movie.end);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+bool movie_open(MovieReader& movie, const std::string& name) {
+    movie = MovieReader{};
+    movie.name = name;
+    std::error_code ec;
+    if (std::filesystem::is_directory(name, ec)) {
+        errno = EISDIR;
+        return false;
+    }
+    movie.file = std::fopen(name.c_str(), "rb");
+    if (movie.file == nullptr) return false;
+    std::setvbuf(movie.file, nullptr, _IONBF, 0);  // reads go through our own buffer
+    if (fseeko(movie.file, 0, SEEK_END) != 0 || (movie.size = ftello(movie.file)) < 0 ||
+        fseeko(movie.file, 0, SEEK_SET) != 0) {
+        const int saved = errno;
+        movie_close(movie);
+        errno = saved;
+        return false;
+    }
+    movie.buffer = std::make_unique<std::uint8_t[]>(MOVIE_BUFFER_BYTES);
+    return true;
+}
+
+void movie_close(MovieReader& movie) {
+    if (movie.file != nullptr) std::fclose(movie.file);
+    movie.file = nullptr;
+}
+
+std::span<const std::uint8_t> movie_window(MovieReader& movie, std::size_t want) {
+    want = std::min(want, MOVIE_BUFFER_BYTES);
+    if (movie.end - movie.begin < want) fill(movie, want);
+    const std::size_t have = std::min(want, movie.end - movie.begin);
+    return {movie.buffer.get() + movie.begin, have};
+}
+
+std::size_t movie_read(MovieReader& movie, std::uint8_t* out, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+        const auto window = movie_window(movie, count - done);
+        if (window.empty()) break;
+        std::memcpy(out + done, window.data(), window.size());
+        movie_advance(movie, window.size());
+        done += window.size();
+    }
+    return done;
+}
+
+std::int64_t movie_skip(MovieReader& movie, std::int64_t count) {
+    const std::int64_t step = std::clamp<std::int64_t>(count, 0, movie_left(movie));
+    const auto buffered = static_cast<std::int64_t>(movie.end - movie.begin);
+    if (step <= buffered) {
+        movie_advance(movie, static_cast<std::size_t>(step));
+        return step;
+    }
+    const std::int64_t target = movie.position + step;
+    movie.begin = movie.end = 0;
+    if (fseeko(movie.file, target, SEEK_SET) != 0) {
+        movie.error = errno != 0 ? errno : EIO;
+        movie.size = movie.position;
+        return 0;
+    }
+    movie.position = target;
+    return step;
+}

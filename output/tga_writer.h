@@ -1,0 +1,52 @@
+// One picture as an uncompressed, colour-mapped TGA file.
+//
+// The 18-byte header, little-endian:
+//
+//   offset  size  field                    value
+//   0       1     image ID length          0
+//   1       1     colour map type          1: a colour map follows the header
+//   2       1     image type               1: uncompressed, colour-mapped
+//   3       2     first colour map entry   0
+//   5       2     colour map length        256
+//   7       1     colour map entry size    24 bits (blue, green, red)
+//   8       2     x origin                 0
+//   10      2     y origin                 0
+//   12      2     width                    320
+//   14      2     height                   200
+//   16      1     pixel depth              8 bits
+//   17      1     image descriptor         0x20: rows run from the top
+//
+// then the 768-byte palette as stored, then 64000 colour indices row by row
+// from the top, each row left to right. Nothing follows.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "movie/movie_format.h"
+
+inline constexpr std::size_t TGA_HEADER_BYTES = 18;
+inline constexpr std::size_t TGA_FILE_BYTES = TGA_HEADER_BYTES + PALETTE_BYTES + FRAME_BYTES;
+
+struct FrameWriter {
+    std::int64_t frame_counter = 0;  // number of the next image
+    // The whole file as it will be written. Its rows are kept in step with the
+    // picture's columns, so only the columns changed since the last image are
+    // turned again; pair one writer with one picture for a whole run.
+    std::array<std::uint8_t, TGA_FILE_BYTES> image{};
+};
+
+void frame_writer_init(FrameWriter& writer);
+
+// "%08d.tga" of the given number.
+std::string frame_image_name(std::int64_t number);
+
+// Writes the picture as the next numbered image and counts the number up,
+// leaving `changed_columns` empty. On failure returns the errno value, leaves
+// no partly written file behind and keeps the number.
+int write_frame_image(FrameWriter& writer, PictureState& state);
+
+// Turns the columns of `frame` in `columns` into rows of `rows`
+// (FRAME_WIDTH bytes each).
+void columns_to_rows(const FrameBuffer& frame, const ColumnSet& columns, std::uint8_t* rows);
