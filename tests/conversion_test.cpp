@@ -1,0 +1,261 @@
+// Whole conversions of well-formed movies, compared file for file.
+
+#include <random>
+
+#include "driver/extract.h"
+#include "test_support.h"
+
+namespace {
+
+using Conversion = InScratchDir;
+
+TEST_F(Conversion, PictureRepeatAndAudioComeOutByteForByte) {
+    MovieBuilder movie;
+    const Palette6 palette = test_palette();
+    add_palette(movie, palette, 1);
+    FrameBuffer filled;
+    filled.fill(1);
+    const FrameBuffer f = letter_f_frame();
+    add_audio(movie, Bytes{10, 20, 30});
+    add_delta_between(movie, filled, f);
+    add_repeat(movie);
+    add_audio(movie, Bytes{40, 50, 60, 70, 80});
+
+    const RunResult r = convert(movie);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(tga_files(), (std::vector<std::string>{"00000000.tga", "00000001.tga"}));
+    const Bytes expected = expected_tga(palette, rows_of(f));
+    EXPECT_EQ(read_file("00000000.tga"), expected);
+    EXPECT_EQ(read_file("00000001.tga"), expected);
+    const Bytes wav = read_file("BOOK.WAV");
+    EXPECT_EQ(wav, expected_wav(Bytes{10, 20, 30, 40, 50, 60, 70, 80}));
+    EXPECT_EQ(wav.size(), 52u);
+    EXPECT_EQ(le32_at(wav, 4), 44u);
+}
+
+TEST_F(Conversion, EveryPixelLandsInPlaceWhateverChanged) {
+    // Random pictures, then small changes in scattered columns, so that every
+    // image depends on columns being turned into rows correctly, and on the
+    // unchanged ones being left right.
+    std::mt19937 rng(1234);
+    MovieBuilder movie;
+    const Palette6 palette = test_palette(5);
+    add_palette(movie, palette, 0);
+    FrameBuffer shown{}, next{};
+    std::vector<Bytes> expected;
+    for (auto& px : next) px = static_cast<std::uint8_t>(rng());
+    add_delta_between(movie, shown, next);
+    shown = next;
+    expected.push_back(expected_tga(palette, rows_of(shown)));
+    for (int step = 0; step < 6; ++step) {
+        for (int k = 0; k < 40; ++k) {
+            const std::size_t x = rng() % FRAME_WIDTH, y = rng() % FRAME_HEIGHT;
+            next[x * FRAME_HEIGHT + y] = static_cast<std::uint8_t>(rng());
+        }
+        next[FRAME_BYTES - 1] = static_cast<std::uint8_t>(step);  // bottom right corner
+        add_delta_between(movie, shown, next);
+        shown = next;
+        expected.push_back(expected_tga(palette, rows_of(shown)));
+    }
+    ASSERT_EQ(convert(movie).status, 0);
+    ASSERT_EQ(tga_files().size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(read_file(tga_files()[i]), expected[i]) << "image " << i;
+}
+
+TEST_F(Conversion, RunsCrossColumnsAndSkipsCountFromTheLastPixel) {
+    MovieBuilder movie;
+    // Start column 3, skip 198, four pixels of colour 9: rows 198 and 199 of
+    // column 3, rows 0 and 1 of column 4.
+    const Bytes chunk = {0x03, 0x08, 0x00, 0x00, 0x00, 0x03, 0x00, 0xC6, 0x04, 0x09, 0x09, 0x09, 0x09};
+    movie.bytes.insert(movie.bytes.end(), chunk.begin(), chunk.end());
+    // Column 10: two pixels from row 5, then skip 3 counts from row 7.
+    add_delta(movie, 10, {{5, {4, 4}}, {3, {6}}});
+    ASSERT_EQ(convert(movie).status, 0);
+
+    FrameBuffer first{};
+    first[3 * 200 + 198] = first[3 * 200 + 199] = first[4 * 200 + 0] = first[4 * 200 + 1] = 9;
+    FrameBuffer second = first;
+    second[10 * 200 + 5] = second[10 * 200 + 6] = 4;
+    second[10 * 200 + 10] = 6;
+    const Palette6 black{};
+    EXPECT_EQ(read_file("00000000.tga"), expected_tga(black, rows_of(first)));
+    EXPECT_EQ(read_file("00000001.tga"), expected_tga(black, rows_of(second)));
+}
+
+TEST_F(Conversion, PaletteComponentsWidenAndLandBlueGreenRed) {
+    MovieBuilder movie;
+    Palette6 p{};
+    p.fill(63);
+    p[0] = 10, p[1] = 20, p[2] = 30;  // entry 0
+    p[3] = 0, p[4] = 1, p[5] = 16;    // entry 1
+    p[6] = 32, p[7] = 64, p[8] = 255;  // entry 2: out of range values are cut the same way
+    add_palette(movie, p, 0);
+    add_repeat(movie);
+    ASSERT_EQ(convert(movie).status, 0);
+    const Bytes tga = read_file("00000000.tga");
+    ASSERT_EQ(tga.size(), 18u + 768u + 64000u);
+    const Bytes head(tga.begin() + 18, tga.begin() + 27);
+    EXPECT_EQ(head, (Bytes{121, 81, 40, 65, 4, 0, 255, 4, 130}));
+    for (std::size_t i = 27; i < 18 + 768; ++i) ASSERT_EQ(tga[i], 255) << i;
+}
+
+TEST_F(Conversion, PaletteFillsThePictureAndShowsNothingByItself) {
+    MovieBuilder movie;
+    add_delta(movie, 0, {{0, {5, 5, 5}}});  // before any palette: black palette
+    add_palette(movie, test_palette(), 9);
+    add_palette(movie, test_palette(3), 12);
+    add_repeat(movie);
+    ASSERT_EQ(convert(movie).status, 0);
+    ASSERT_EQ(tga_files().size(), 2u);
+    FrameBuffer first{};
+    first[0] = first[1] = first[2] = 5;
+    EXPECT_EQ(read_file("00000000.tga"), expected_tga(Palette6{}, rows_of(first)));
+    FrameBuffer filled;
+    filled.fill(12);
+    EXPECT_EQ(read_file("00000001.tga"), expected_tga(test_palette(3), rows_of(filled)));
+}
+
+TEST_F(Conversion, EmptyRunsAndBareColumnsChangeNothingButStillShow) {
+    MovieBuilder movie;
+    add_palette(movie, test_palette(), 3);
+    add_delta(movie, 7, {});                     // length 2: the column only
+    add_delta(movie, 7, {{0, {}}, {0, {}}});     // runs of skip 0, count 0
+    add_chunk(movie, CHUNK_DELTA, 0, Bytes{0, 0});   // length below 2: its column is still read
+    add_chunk(movie, CHUNK_DELTA, -5, Bytes{0, 0});
+    add_delta(movie, 0, {{0, {8}}});
+    ASSERT_EQ(convert(movie).status, 0);
+    ASSERT_EQ(tga_files().size(), 5u);
+    FrameBuffer filled;
+    filled.fill(3);
+    const Bytes unchanged = expected_tga(test_palette(), rows_of(filled));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(read_file(tga_files()[i]), unchanged) << i;
+    filled[0] = 8;
+    EXPECT_EQ(read_file("00000004.tga"), expected_tga(test_palette(), rows_of(filled)));
+}
+
+TEST_F(Conversion, LengthsThatDisagreeWithThePayloadKeepTheirMeaning) {
+    MovieBuilder movie;
+    // A palette chunk claiming 0 bytes: 769 are read all the same.
+    const Palette6 palette = test_palette();
+    Bytes palette_payload(palette.begin(), palette.end());
+    palette_payload.push_back(4);
+    add_chunk(movie, CHUNK_PALETTE, 0, palette_payload);
+    // A picture chunk whose last run reaches 3 bytes past its length: the run
+    // is read in full and the next head follows it.
+    add_chunk(movie, CHUNK_DELTA, 5, Bytes{1, 0, 0, 4, 6, 6, 6, 6});
+    add_audio(movie, Bytes{1, 2, 3});
+    ASSERT_EQ(convert(movie).status, 0);
+    FrameBuffer expected;
+    expected.fill(4);
+    for (int y = 0; y < 4; ++y) expected[200 + y] = 6;
+    EXPECT_EQ(read_file("00000000.tga"), expected_tga(test_palette(), rows_of(expected)));
+    EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{1, 2, 3}));
+}
+
+TEST_F(Conversion, UnknownChunksArePassedOver) {
+    MovieBuilder movie;
+    for (int type : {0, 5, 99, 255}) add_chunk(movie, static_cast<std::uint8_t>(type), 3, Bytes{3, 0, 0});
+    add_chunk(movie, CHUNK_REPEAT, 4, Bytes{1, 2, 3, 4});  // a repeat's payload is not read either
+    add_audio(movie, Bytes{7});
+    add_delta(movie, 0, {{0, {1}}});
+    ASSERT_EQ(convert(movie).status, 0);
+    EXPECT_EQ(tga_files().size(), 2u);
+    FrameBuffer expected{};
+    EXPECT_EQ(read_file("00000000.tga"), expected_tga(Palette6{}, rows_of(expected)));
+    expected[0] = 1;
+    EXPECT_EQ(read_file("00000001.tga"), expected_tga(Palette6{}, rows_of(expected)));
+    EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{7}));
+}
+
+TEST_F(Conversion, MovieOfOnlyAHeaderGivesAnEmptySoundTrack) {
+    for (std::size_t size : {0u, 5u, 32u}) {
+        MovieBuilder movie;
+        movie.bytes.assign(size, 0xAB);
+        const RunResult r = convert(movie);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(tga_files().empty());
+        const Bytes empty_wav = {0x52, 0x49, 0x46, 0x46, 0x24, 0x00, 0x00, 0x00, 0x57, 0x41, 0x56,
+                                 0x45, 0x66, 0x6D, 0x74, 0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
+                                 0x01, 0x00, 0x22, 0x56, 0x00, 0x00, 0x22, 0x56, 0x00, 0x00, 0x01,
+                                 0x00, 0x08, 0x00, 0x64, 0x61, 0x74, 0x61, 0x00, 0x00, 0x00, 0x00};
+        EXPECT_EQ(read_file("BOOK.WAV"), empty_wav) << size;
+    }
+}
+
+TEST_F(Conversion, OddAndEmptyAudioChunksAddExactlyTheirSamples) {
+    MovieBuilder movie;
+    add_audio(movie, Bytes{});
+    add_audio(movie, Bytes{9, 8, 7, 6, 5});
+    add_audio(movie, Bytes{});
+    ASSERT_EQ(convert(movie).status, 0);
+    const Bytes wav = read_file("BOOK.WAV");
+    EXPECT_EQ(wav, expected_wav(Bytes{9, 8, 7, 6, 5}));
+    EXPECT_EQ(wav.size(), 49u);  // no pad byte
+}
+
+TEST_F(Conversion, ASecondRunStartsAgainFromNumberZero) {
+    MovieBuilder movie;
+    add_palette(movie, test_palette(), 2);
+    add_repeat(movie);
+    add_repeat(movie);
+    ASSERT_EQ(convert(movie).status, 0);
+    MovieBuilder shorter;
+    add_palette(shorter, test_palette(), 6);
+    add_repeat(shorter);
+    ASSERT_EQ(convert(shorter).status, 0);
+    FrameBuffer six, two;
+    six.fill(6);
+    two.fill(2);
+    EXPECT_EQ(read_file("00000000.tga"), expected_tga(test_palette(), rows_of(six)));
+    EXPECT_EQ(read_file("00000001.tga"), expected_tga(test_palette(), rows_of(two)));
+}
+
+TEST_F(Conversion, ImagesAreNumberedWithEightDigits) {
+    MovieBuilder movie;
+    for (int i = 0; i < 124; ++i) add_repeat(movie);
+    ASSERT_EQ(convert(movie).status, 0);
+    const auto names = tga_files();
+    ASSERT_EQ(names.size(), 124u);
+    EXPECT_EQ(names.front(), "00000000.tga");
+    EXPECT_EQ(names.back(), "00000123.tga");
+}
+
+TEST_F(Conversion, MovieNameIsFoundWhateverItsLetterCase) {
+    MovieBuilder movie;
+    add_repeat(movie);
+    ASSERT_TRUE(write_movie(movie, "book.Mov"));
+    RunResult r = convert_here();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(file_exists("00000000.tga"));
+    EXPECT_TRUE(file_exists("BOOK.WAV"));
+
+    // Two candidates and no exact name: neither is guessed at.
+    std::filesystem::remove("00000000.tga");
+    std::filesystem::remove("BOOK.WAV");
+    ASSERT_TRUE(write_movie(movie, "Book.mov"));
+    r = convert_here();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "error opening BOOK.MOV file\n");
+    EXPECT_FALSE(file_exists("BOOK.WAV"));
+}
+
+TEST_F(Conversion, MissingMovieIsReportedAndNothingIsWritten) {
+    const RunResult r = convert_here();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "error opening BOOK.MOV file\n");
+    EXPECT_NE(r.err.find("BOOK.MOV: No such file or directory"), std::string::npos) << r.err;
+    EXPECT_TRUE(std::filesystem::is_empty("."));
+
+    std::filesystem::create_directory("BOOK.MOV");
+    const RunResult d = convert_here();
+    EXPECT_EQ(d.status, 1);
+    EXPECT_EQ(d.out, "error opening BOOK.MOV file\n");
+    EXPECT_NE(d.err.find("Is a directory"), std::string::npos) << d.err;
+    EXPECT_FALSE(file_exists("BOOK.WAV"));
+}
+
+}  // namespace

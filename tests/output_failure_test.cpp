@@ -1,0 +1,73 @@
+// Outputs that cannot be written: the failure is named with the system's
+// reason, no partly written image is left, BOOK.WAV is finished for what was
+// copied, and the exit status is 1.
+
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using FailingOutput = InScratchDir;
+
+MovieBuilder three_pictures_with_sound() {
+    MovieBuilder movie;
+    add_palette(movie, test_palette(), 4);
+    for (std::uint8_t i = 1; i <= 3; ++i) {
+        add_audio(movie, Bytes{i});
+        add_repeat(movie);
+    }
+    return movie;
+}
+
+TEST_F(FailingOutput, SoundTrackThatCannotBeCreatedStopsEverything) {
+    fs::create_directory("BOOK.WAV");
+    const RunResult r = convert(three_pictures_with_sound());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("BOOK.WAV: Is a directory"), std::string::npos) << r.err;
+    EXPECT_TRUE(tga_files().empty());
+}
+
+TEST_F(FailingOutput, ImageThatCannotBeCreatedEndsTheRun) {
+    fs::create_directory("00000001.tga");
+    const RunResult r = convert(three_pictures_with_sound());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("00000001.tga: Is a directory"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_directory("00000001.tga"));  // not ours to remove
+    EXPECT_TRUE(fs::exists("00000000.tga"));
+    EXPECT_FALSE(fs::exists("00000002.tga"));
+    EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{1, 2}));
+}
+
+TEST_F(FailingOutput, ImageOnAFullDiskIsRemoved) {
+    fs::create_symlink("/dev/full", "00000000.tga");
+    const RunResult r = convert(three_pictures_with_sound());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("00000000.tga: No space left on device"), std::string::npos) << r.err;
+    EXPECT_FALSE(file_exists("00000000.tga"));
+    EXPECT_TRUE(tga_files().empty());
+    EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{1}));
+}
+
+TEST_F(FailingOutput, SoundTrackOnAFullDiskIsReported) {
+    fs::create_symlink("/dev/full", "BOOK.WAV");
+    MovieBuilder small = three_pictures_with_sound();
+    RunResult r = convert(small);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("BOOK.WAV: No space left on device"), std::string::npos) << r.err;
+
+    // Samples beyond what the stream buffers fail while they are copied: the
+    // run stops there.
+    for (const auto& name : tga_files()) fs::remove(name);
+    MovieBuilder large;
+    add_audio(large, Bytes(1 << 20, 0x80));
+    add_repeat(large);
+    r = convert(large);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("BOOK.WAV: No space left on device"), std::string::npos) << r.err;
+    EXPECT_TRUE(tga_files().empty());
+}
+
+}  // namespace

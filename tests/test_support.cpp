@@ -1,0 +1,117 @@
+#include "test_support.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+#include "driver/extract.h"
+
+namespace fs = std::filesystem;
+
+void InScratchDir::SetUp() {
+    previous = fs::current_path();
+    std::string pattern = (fs::temp_directory_path() / "movie-extract-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir = pattern;
+    fs::current_path(dir);
+}
+
+void InScratchDir::TearDown() {
+    fs::current_path(previous);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+
+RunResult convert_here() {
+    RunResult r;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    r.status = extract_movie();
+    r.err = ::testing::internal::GetCapturedStderr();
+    r.out = ::testing::internal::GetCapturedStdout();
+    return r;
+}
+
+RunResult convert(const MovieBuilder& movie) {
+    EXPECT_TRUE(write_movie(movie, "BOOK.MOV"));
+    return convert_here();
+}
+
+Bytes read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool file_exists(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+std::vector<std::string> tga_files() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator("."))
+        if (entry.path().extension() == ".tga") names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Rows rows_of(const FrameBuffer& frame) {
+    Rows rows(FRAME_BYTES);
+    for (int x = 0; x < FRAME_WIDTH; ++x)
+        for (int y = 0; y < FRAME_HEIGHT; ++y) rows[y * FRAME_WIDTH + x] = frame[x * FRAME_HEIGHT + y];
+    return rows;
+}
+
+Bytes expected_tga(const Palette6& palette, const Rows& rows) {
+    Bytes b = {0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x01, 0x18, 0x00,
+               0x00, 0x00, 0x00, 0x40, 0x01, 0xC8, 0x00, 0x08, 0x20};
+    for (int i = 0; i < 256; ++i)
+        for (int c = 2; c >= 0; --c) {  // blue, green, red
+            const int v = palette[3 * i + c];
+            b.push_back(static_cast<std::uint8_t>(v * 4 + (v >> 4)));
+        }
+    b.insert(b.end(), rows.begin(), rows.end());
+    return b;
+}
+
+Bytes expected_wav(const Bytes& samples) {
+    const auto n = static_cast<std::uint32_t>(samples.size());
+    Bytes b = {'R', 'I', 'F', 'F'};
+    put_le32(b, n + 36);
+    for (char c : std::string("WAVEfmt ")) b.push_back(static_cast<std::uint8_t>(c));
+    put_le32(b, 16);
+    b.insert(b.end(), {1, 0, 1, 0});
+    put_le32(b, 22050);
+    put_le32(b, 22050);
+    b.insert(b.end(), {1, 0, 8, 0, 'd', 'a', 't', 'a'});
+    put_le32(b, n);
+    b.insert(b.end(), samples.begin(), samples.end());
+    return b;
+}
+
+Palette6 test_palette(int shift) {
+    Palette6 p{};
+    for (int i = 0; i < 256; ++i) {
+        p[3 * i] = static_cast<std::uint8_t>((i + shift) % 64);
+        p[3 * i + 1] = static_cast<std::uint8_t>((i / 4 + 17 + shift) % 64);
+        p[3 * i + 2] = static_cast<std::uint8_t>((63 - i % 64 + 2 * shift) % 64);
+    }
+    return p;
+}
+
+FrameBuffer letter_f_frame() {
+    Rows rows(FRAME_BYTES, 1);
+    auto box = [&](int x0, int y0, int w, int h) {
+        for (int y = y0; y < y0 + h; ++y)
+            for (int x = x0; x < x0 + w; ++x) rows[y * FRAME_WIDTH + x] = 7;
+    };
+    box(40, 30, 20, 140);   // stem
+    box(40, 30, 120, 20);   // top bar
+    box(40, 90, 80, 20);    // middle bar
+    for (int y = 0; y < FRAME_HEIGHT; ++y) rows[y * FRAME_WIDTH] = 2;
+    FrameBuffer frame{};
+    for (int x = 0; x < FRAME_WIDTH; ++x)
+        for (int y = 0; y < FRAME_HEIGHT; ++y) frame[x * FRAME_HEIGHT + y] = rows[y * FRAME_WIDTH + x];
+    return frame;
+}
