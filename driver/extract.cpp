@@ -40,7 +40,7 @@ void report_damage(Run& run, std::int64_t offset, const char* what, std::int64_t
 bool show_picture(Run& run) {
     const int error = write_frame_image(run.frames, run.state);
     if (error == 0) return true;
-    report_file_error(frame_image_name(run.frames.frame_counter), error);
+    report_file_error(frame_image_name(run.frames.frame_counter).text, error);
     run.failed = true;
     return false;
 }

@@ -38,7 +38,7 @@ std::string check_conversion(int status) {
         if (entry.file_size() != TGA_FILE_BYTES) return name + " has the wrong size";
     }
     // Images are numbered without gaps from 0.
-    if (images > 0 && !fs::exists(frame_image_name(static_cast<std::int64_t>(images) - 1)))
+    if (images > 0 && !fs::exists(frame_image_name(static_cast<std::int64_t>(images) - 1).text))
         return "image numbers have a gap";
     return {};
 }

@@ -58,13 +58,24 @@ using Palette = std::array<std::uint8_t, PALETTE_BYTES>;
 // y from the top, is byte x * FRAME_HEIGHT + y.
 using FrameBuffer = std::array<std::uint8_t, FRAME_BYTES>;
 
-// One bit per column that a chunk has written since the picture was last
-// turned into rows; lets the image writer leave unchanged columns alone.
-using ColumnSet = std::array<std::uint64_t, (FRAME_WIDTH + 63) / 64>;
-
 // The current picture. All zero at the start of a run.
 struct PictureState {
     Palette palette{};
     FrameBuffer frame{};
-    ColumnSet changed_columns{};
+    // Frame bytes [changed_begin, changed_end) hold everything written since
+    // the picture was last turned into rows, so the image writer can leave
+    // the other columns alone. A picture chunk only moves forward through the
+    // frame, so one span covers it.
+    std::size_t changed_begin = 0;
+    std::size_t changed_end = 0;
 };
+
+inline void mark_changed(PictureState& state, std::size_t begin, std::size_t end) {
+    if (state.changed_begin == state.changed_end) {
+        state.changed_begin = begin;
+        state.changed_end = end;
+        return;
+    }
+    if (begin < state.changed_begin) state.changed_begin = begin;
+    if (end > state.changed_end) state.changed_end = end;
+}

@@ -61,7 +61,7 @@ void movie_close(MovieReader& movie) {
     movie.file = nullptr;
 }
 
-std::span<const std::uint8_t> movie_window(MovieReader& movie, std::size_t want) {
+std::span<const std::uint8_t> movie_refill(MovieReader& movie, std::size_t want) {
     want = std::min(want, MOVIE_BUFFER_BYTES);
     if (movie.end - movie.begin < want) fill(movie, want);
     const std::size_t have = std::min(want, movie.end - movie.begin);

@@ -36,7 +36,12 @@ inline std::int64_t movie_left(const MovieReader& movie) {
 // Makes up to `want` bytes at the read position visible without consuming
 // them (at most MOVIE_BUFFER_BYTES). Fewer come back only at the end of the
 // movie or after a read error.
-std::span<const std::uint8_t> movie_window(MovieReader& movie, std::size_t want);
+std::span<const std::uint8_t> movie_refill(MovieReader& movie, std::size_t want);
+
+inline std::span<const std::uint8_t> movie_window(MovieReader& movie, std::size_t want) {
+    if (movie.end - movie.begin >= want) return {movie.buffer.get() + movie.begin, want};
+    return movie_refill(movie, want);
+}
 
 inline void movie_advance(MovieReader& movie, std::size_t count) {
     movie.begin += count;

@@ -5,31 +5,27 @@
 
 namespace {
 
-void mark_columns(ColumnSet& columns, std::int64_t first_byte, std::int64_t end_byte) {
-    const auto first = static_cast<std::size_t>(first_byte / FRAME_HEIGHT);
-    const auto last = static_cast<std::size_t>((end_byte - 1) / FRAME_HEIGHT);
-    for (std::size_t x = first; x <= last; ++x) columns[x / 64] |= std::uint64_t{1} << (x % 64);
-}
+// The frame span that one picture chunk writes, gathered while it is decoded.
+struct Written {
+    std::int64_t begin = static_cast<std::int64_t>(FRAME_BYTES);
+    std::int64_t end = 0;
+};
 
-void mark_all_columns(ColumnSet& columns) {
-    mark_columns(columns, 0, static_cast<std::int64_t>(FRAME_BYTES));
-}
-
-// Stores the `count` bytes of one run at frame position `p`, keeping only
-// those that land inside the frame. Returns how many the movie had.
-std::size_t store_run(MovieReader& movie, std::int64_t p, std::size_t count, PictureState& state,
-                      DeltaOutcome& outcome) {
-    const auto run = movie_window(movie, count);
-    const std::int64_t end = p + static_cast<std::int64_t>(run.size());
-    const std::int64_t lo = std::max<std::int64_t>(p, 0);
-    const std::int64_t hi = std::min<std::int64_t>(end, static_cast<std::int64_t>(FRAME_BYTES));
-    if (lo < hi) {
-        std::memcpy(state.frame.data() + lo, run.data() + (lo - p), static_cast<std::size_t>(hi - lo));
-        mark_columns(state.changed_columns, lo, hi);
+// Stores `count` run bytes at frame position `p`, keeping only those that
+// land inside the frame.
+inline void store_run(const std::uint8_t* bytes, std::int64_t p, std::size_t count, PictureState& state,
+                      Written& written, DeltaOutcome& outcome) {
+    const std::int64_t end = p + static_cast<std::int64_t>(count);
+    std::int64_t lo = p, hi = end;
+    if (p < 0 || end > static_cast<std::int64_t>(FRAME_BYTES)) {
+        outcome.outside_frame = true;
+        lo = std::max<std::int64_t>(p, 0);
+        hi = std::min<std::int64_t>(end, static_cast<std::int64_t>(FRAME_BYTES));
+        if (lo >= hi) return;
     }
-    if (hi - lo != end - p) outcome.outside_frame = true;
-    movie_advance(movie, run.size());
-    return run.size();
+    std::memcpy(state.frame.data() + lo, bytes + (lo - p), static_cast<std::size_t>(hi - lo));
+    written.begin = std::min(written.begin, lo);
+    written.end = hi;  // positions only grow within a chunk
 }
 
 }  // namespace
@@ -52,7 +48,7 @@ bool apply_palette_chunk(MovieReader& movie, PictureState& state) {
         state.palette[i + 2] = expand_component(payload[i]);
     }
     state.frame.fill(payload[PALETTE_BYTES]);
-    mark_all_columns(state.changed_columns);
+    mark_changed(state, 0, FRAME_BYTES);
     return true;
 }
 
@@ -66,24 +62,37 @@ DeltaOutcome apply_delta_chunk(MovieReader& movie, std::int32_t length, PictureS
     const auto start_column = static_cast<std::int16_t>(column[0] | column[1] << 8);
     std::int64_t p = std::int64_t{start_column} * FRAME_HEIGHT;
     std::int64_t remaining = std::int64_t{length} - 2;
+    Written written;
     while (remaining > 0) {
-        const auto run_head = movie_window(movie, 2);
-        if (run_head.size() < 2) {
-            movie_advance(movie, run_head.size());
-            outcome.cut_short = true;
-            break;
+        // Enough for the rest of the chunk, a last run reaching past it included.
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(remaining + 257, MOVIE_BUFFER_BYTES));
+        const auto window = movie_window(movie, want);
+        const std::uint8_t* at = window.data();
+        const std::uint8_t* const end = at + window.size();
+        // Runs that lie wholly inside the window.
+        while (remaining > 0 && end - at >= 2 && end - at >= 2 + at[1]) {
+            const std::size_t skip = at[0];
+            const std::size_t count = at[1];
+            at += 2;
+            remaining -= 2 + static_cast<std::int64_t>(count);
+            p += static_cast<std::int64_t>(skip);
+            if (count > 0) store_run(at, p, count, state, written, outcome);
+            at += count;
+            p += static_cast<std::int64_t>(count);
         }
-        const std::size_t skip = run_head[0];
-        const std::size_t count = run_head[1];
-        movie_advance(movie, 2);
-        remaining -= 2 + static_cast<std::int64_t>(count);
-        p += static_cast<std::int64_t>(skip);
-        if (count == 0) continue;
-        if (store_run(movie, p, count, state, outcome) < count) {
+        if (remaining > 0 && window.size() < want) {
+            // The movie ends inside this run: keep the pixels that are there.
+            if (end - at >= 2) {
+                p += at[0];
+                store_run(at + 2, p, static_cast<std::size_t>(end - at - 2), state, written, outcome);
+            }
+            at = end;
             outcome.cut_short = true;
-            break;
         }
-        p += static_cast<std::int64_t>(count);
+        movie_advance(movie, static_cast<std::size_t>(at - window.data()));
+        if (outcome.cut_short) break;
     }
+    if (written.begin < written.end)
+        mark_changed(state, static_cast<std::size_t>(written.begin), static_cast<std::size_t>(written.end));
     return outcome;
 }

@@ -18,11 +18,6 @@ void put_le16(std::uint8_t* at, unsigned value) {
     at[1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-bool block_changed(const ColumnSet& columns, int x0) {
-    const std::uint64_t bits = columns[static_cast<std::size_t>(x0) / 64] >> (x0 % 64);
-    return (bits & ((std::uint64_t{1} << BLOCK) - 1)) != 0;
-}
-
 #if defined(__SSE2__)
 // A 16 x 16 byte square: 16 columns of `src` (stride FRAME_HEIGHT) become 16
 // rows of `dst` (stride FRAME_WIDTH), by interleaving ever wider units.
@@ -84,25 +79,32 @@ void frame_writer_init(FrameWriter& writer) {
     h[17] = 0x20;  // top row first
 }
 
-std::string frame_image_name(std::int64_t number) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%08lld.tga", static_cast<long long>(number));
+ImageName frame_image_name(std::int64_t number) {
+    ImageName name;
+    if (number < 0 || number > 99999999) {
+        std::snprintf(name.text, sizeof name.text, "%08lld.tga", static_cast<long long>(number));
+        return name;
+    }
+    for (int i = 7; i >= 0; --i, number /= 10) name.text[i] = static_cast<char>('0' + number % 10);
+    std::memcpy(name.text + 8, ".tga", 5);
     return name;
 }
 
-void columns_to_rows(const FrameBuffer& frame, const ColumnSet& columns, std::uint8_t* rows) {
-    for (int x0 = 0; x0 < FRAME_WIDTH; x0 += BLOCK)
-        if (block_changed(columns, x0)) turn_block(frame.data() + x0 * FRAME_HEIGHT, rows + x0);
+void columns_to_rows(const FrameBuffer& frame, std::size_t begin, std::size_t end, std::uint8_t* rows) {
+    if (begin >= end) return;
+    const int first = static_cast<int>(begin / FRAME_HEIGHT) / BLOCK * BLOCK;
+    const int last = static_cast<int>((end - 1) / FRAME_HEIGHT);
+    for (int x0 = first; x0 <= last; x0 += BLOCK) turn_block(frame.data() + x0 * FRAME_HEIGHT, rows + x0);
 }
 
 int write_frame_image(FrameWriter& writer, PictureState& state) {
     std::uint8_t* image = writer.image.data();
     std::memcpy(image + TGA_HEADER_BYTES, state.palette.data(), PALETTE_BYTES);
-    columns_to_rows(state.frame, state.changed_columns, image + PIXELS_AT);
-    state.changed_columns = {};
+    columns_to_rows(state.frame, state.changed_begin, state.changed_end, image + PIXELS_AT);
+    state.changed_begin = state.changed_end = 0;
 
-    const std::string name = frame_image_name(writer.frame_counter);
-    std::FILE* file = std::fopen(name.c_str(), "wb");
+    const ImageName name = frame_image_name(writer.frame_counter);
+    std::FILE* file = std::fopen(name.text, "wb");
     if (file == nullptr) return errno != 0 ? errno : EIO;
     std::setvbuf(file, nullptr, _IONBF, 0);  // the image leaves in one write
     errno = 0;
@@ -110,7 +112,7 @@ int write_frame_image(FrameWriter& writer, PictureState& state) {
     if (std::fwrite(image, 1, TGA_FILE_BYTES, file) != TGA_FILE_BYTES) error = errno != 0 ? errno : EIO;
     if (std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
     if (error != 0) {
-        std::remove(name.c_str());
+        std::remove(name.text);
         return error;
     }
     ++writer.frame_counter;

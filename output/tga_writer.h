@@ -22,7 +22,6 @@
 
 #include <array>
 #include <cstdint>
-#include <string>
 
 #include "movie/movie_format.h"
 
@@ -40,13 +39,16 @@ struct FrameWriter {
 void frame_writer_init(FrameWriter& writer);
 
 // "%08d.tga" of the given number.
-std::string frame_image_name(std::int64_t number);
+struct ImageName {
+    char text[32];
+};
+ImageName frame_image_name(std::int64_t number);
 
 // Writes the picture as the next numbered image and counts the number up,
-// leaving `changed_columns` empty. On failure returns the errno value, leaves
+// leaving no span marked as changed. On failure returns the errno value, leaves
 // no partly written file behind and keeps the number.
 int write_frame_image(FrameWriter& writer, PictureState& state);
 
-// Turns the columns of `frame` in `columns` into rows of `rows`
-// (FRAME_WIDTH bytes each).
-void columns_to_rows(const FrameBuffer& frame, const ColumnSet& columns, std::uint8_t* rows);
+// Turns the columns of `frame` that hold bytes [begin, end) into rows of
+// `rows` (FRAME_WIDTH bytes each).
+void columns_to_rows(const FrameBuffer& frame, std::size_t begin, std::size_t end, std::uint8_t* rows);

@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr std::size_t WAV_BUFFER_BYTES = std::size_t{1} << 18;
+
 void put_le16(std::uint8_t* at, std::uint32_t value) {
     at[0] = static_cast<std::uint8_t>(value);
     at[1] = static_cast<std::uint8_t>(value >> 8);
@@ -55,6 +57,8 @@ int audio_begin(AudioTrack& audio) {
     audio = AudioTrack{};
     audio.file = std::fopen(AUDIO_FILE_NAME, "wb");
     if (audio.file == nullptr) return errno != 0 ? errno : EIO;
+    audio.buffer = std::make_unique<char[]>(WAV_BUFFER_BYTES);
+    std::setvbuf(audio.file, audio.buffer.get(), _IOFBF, WAV_BUFFER_BYTES);
     const std::uint8_t placeholder[WAV_HEADER_BYTES] = {};
     put(audio, placeholder, sizeof placeholder);
     return 0;

@@ -23,6 +23,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "movie/movie_reader.h"
 
@@ -32,6 +33,7 @@ inline constexpr const char* AUDIO_FILE_NAME = "BOOK.WAV";
 
 struct AudioTrack {
     std::FILE* file = nullptr;
+    std::unique_ptr<char[]> buffer;  // the stream's: samples arrive in small pieces
     std::int64_t data_bytes = 0;  // samples written after the header
     int error = 0;                // errno of the first failed write, 0 if none
 };

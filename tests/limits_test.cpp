@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,12 +47,16 @@ struct ChildRun {
 // Runs the converter as a child process in the current directory.
 ChildRun run_converter_process() {
     ChildRun r;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::freopen("/dev/null", "w", stderr);
-        execl(MOVIE_EXTRACT_PATH, "movie-extract", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    // posix_spawn, not fork: a forked copy of the test process would count
+    // in the child's peak resident size.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    char* argv[] = {const_cast<char*>("movie-extract"), nullptr};
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, MOVIE_EXTRACT_PATH, &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return r;
     int wstatus = 0;
     rusage usage{};
     if (pid > 0 && wait4(pid, &wstatus, 0, &usage) == pid && WIFEXITED(wstatus)) {
