@@ -33,8 +33,14 @@ struct FrameWriter {
     // The whole file as it will be written. Its rows are kept in step with the
     // picture's columns, so only the columns changed since the last image are
     // turned again; pair one writer with one picture for a whole run.
-    std::array<std::uint8_t, TGA_FILE_BYTES> image{};
+    // The file starts IMAGE_LEAD bytes in, so that its rows start on 64-byte
+    // boundaries and the turned rows are stored without splitting cache lines.
+    alignas(64) std::array<std::uint8_t, TGA_FILE_BYTES + 64> storage{};
 };
+
+inline constexpr std::size_t IMAGE_LEAD = 64 - (TGA_HEADER_BYTES + PALETTE_BYTES) % 64;
+
+inline std::uint8_t* frame_writer_image(FrameWriter& writer) { return writer.storage.data() + IMAGE_LEAD; }
 
 void frame_writer_init(FrameWriter& writer);
 
@@ -48,7 +54,3 @@ ImageName frame_image_name(std::int64_t number);
 // leaving no span marked as changed. On failure returns the errno value, leaves
 // no partly written file behind and keeps the number.
 int write_frame_image(FrameWriter& writer, PictureState& state);
-
-// Turns the columns of `frame` that hold bytes [begin, end) into rows of
-// `rows` (FRAME_WIDTH bytes each).
-void columns_to_rows(const FrameBuffer& frame, std::size_t begin, std::size_t end, std::uint8_t* rows);

@@ -1,0 +1,126 @@
+#include "output/column_turn.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define HAVE_X86_SHUFFLES 1
+#include <immintrin.h>
+#endif
+
+namespace {
+
+constexpr int SQUARE = 16;  // rows and columns one shuffle network turns
+static_assert(TURN_BLOCK_COLUMNS == SQUARE && FRAME_WIDTH % TURN_BLOCK_COLUMNS == 0 && FRAME_HEIGHT >= SQUARE);
+
+// 200 rows are 12.5 squares: the last square overlaps the one before.
+constexpr int square_top(int y0) { return y0 + SQUARE <= FRAME_HEIGHT ? y0 : FRAME_HEIGHT - SQUARE; }
+
+template <int COLUMNS>
+void turn_plain(const std::uint8_t* src, std::uint8_t* dst) {
+    for (int y = 0; y < FRAME_HEIGHT; ++y)
+        for (int i = 0; i < COLUMNS; ++i) dst[y * FRAME_WIDTH + i] = src[i * FRAME_HEIGHT + y];
+}
+
+#if HAVE_X86_SHUFFLES
+// One network for both widths: 16 registers, one column each, become 16
+// rows by interleaving bytes, then pairs, quads and halves. With 256-bit
+// registers each 128-bit lane runs the same network on its own square, the
+// upper lane holding the next 16 columns, so every result is 32 bytes of
+// one row.
+#define TURN_NETWORK(V, LOAD, STORE, LO8, HI8, LO16, HI16, LO32, HI32, LO64, HI64)             \
+    for (int y0 = 0; y0 < FRAME_HEIGHT; y0 += SQUARE) {                                      \
+        const int y = square_top(y0);                                                        \
+        V a[16], b[16];                                                                      \
+        for (int i = 0; i < 16; ++i) a[i] = LOAD(src + y + i * FRAME_HEIGHT);                \
+        for (int i = 0; i < 8; ++i) {                                                        \
+            b[i] = LO8(a[2 * i], a[2 * i + 1]);                                              \
+            b[i + 8] = HI8(a[2 * i], a[2 * i + 1]);                                          \
+        }                                                                                    \
+        for (int h = 0; h < 16; h += 8)                                                      \
+            for (int k = 0; k < 4; ++k) {                                                    \
+                a[h + k] = LO16(b[h + 2 * k], b[h + 2 * k + 1]);                             \
+                a[h + k + 4] = HI16(b[h + 2 * k], b[h + 2 * k + 1]);                         \
+            }                                                                                \
+        for (int g = 0; g < 16; g += 4)                                                      \
+            for (int m = 0; m < 2; ++m) {                                                    \
+                b[g + m] = LO32(a[g + 2 * m], a[g + 2 * m + 1]);                             \
+                b[g + m + 2] = HI32(a[g + 2 * m], a[g + 2 * m + 1]);                         \
+            }                                                                                \
+        for (int r = 0; r < 16; r += 2) {                                                    \
+            STORE(dst + (y + r) * FRAME_WIDTH, LO64(b[r], b[r + 1]));                        \
+            STORE(dst + (y + r + 1) * FRAME_WIDTH, HI64(b[r], b[r + 1]));                    \
+        }                                                                                    \
+    }
+
+inline __m128i load16(const std::uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
+inline void store16(std::uint8_t* at, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v); }
+
+// 16 columns.
+void turn_half_sse2(const std::uint8_t* src, std::uint8_t* dst) {
+    TURN_NETWORK(__m128i, load16, store16, _mm_unpacklo_epi8, _mm_unpackhi_epi8, _mm_unpacklo_epi16,
+                 _mm_unpackhi_epi16, _mm_unpacklo_epi32, _mm_unpackhi_epi32, _mm_unpacklo_epi64,
+                 _mm_unpackhi_epi64)
+}
+
+void turn_pair_sse2(const std::uint8_t* src, std::uint8_t* dst) {
+    turn_half_sse2(src, dst);
+    turn_half_sse2(src + SQUARE * FRAME_HEIGHT, dst + SQUARE);
+}
+
+__attribute__((target("avx2"))) inline __m256i load_pair(const std::uint8_t* at) {
+    const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + SQUARE * FRAME_HEIGHT));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(left), right, 1);
+}
+
+__attribute__((target("avx2"))) inline void store32(std::uint8_t* at, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), v);
+}
+
+__attribute__((target("avx2"))) void turn_pair_avx2(const std::uint8_t* src, std::uint8_t* dst) {
+    TURN_NETWORK(__m256i, load_pair, store32, _mm256_unpacklo_epi8, _mm256_unpackhi_epi8,
+                 _mm256_unpacklo_epi16, _mm256_unpackhi_epi16, _mm256_unpacklo_epi32,
+                 _mm256_unpackhi_epi32, _mm256_unpacklo_epi64, _mm256_unpackhi_epi64)
+}
+#endif
+
+}  // namespace
+
+bool turn_method_available(TurnMethod method) {
+    switch (method) {
+        case TurnMethod::PLAIN: return true;
+#if HAVE_X86_SHUFFLES
+        case TurnMethod::SSE2: return true;
+        case TurnMethod::AVX2: return __builtin_cpu_supports("avx2");
+#else
+        default: return false;
+#endif
+    }
+    return false;
+}
+
+TurnMethod best_turn_method() {
+    static const TurnMethod best = turn_method_available(TurnMethod::AVX2)   ? TurnMethod::AVX2
+                                   : turn_method_available(TurnMethod::SSE2) ? TurnMethod::SSE2
+                                                                             : TurnMethod::PLAIN;
+    return best;
+}
+
+void columns_to_rows(const FrameBuffer& frame, std::size_t begin, std::size_t end, std::uint8_t* rows,
+                     TurnMethod method) {
+    if (begin >= end) return;
+    // Two neighbouring blocks are turned at once where the method is wider.
+    using Turn = void (*)(const std::uint8_t*, std::uint8_t*);
+    Turn one = turn_plain<TURN_BLOCK_COLUMNS>;
+    Turn two = turn_plain<2 * TURN_BLOCK_COLUMNS>;
+#if HAVE_X86_SHUFFLES
+    if (method != TurnMethod::PLAIN) {
+        one = turn_half_sse2;
+        two = method == TurnMethod::AVX2 ? turn_pair_avx2 : turn_pair_sse2;
+    }
+#else
+    (void)method;
+#endif
+    int x = static_cast<int>(begin / FRAME_HEIGHT) / TURN_BLOCK_COLUMNS * TURN_BLOCK_COLUMNS;
+    const int stop = (static_cast<int>((end - 1) / FRAME_HEIGHT) / TURN_BLOCK_COLUMNS + 1) * TURN_BLOCK_COLUMNS;
+    for (; x + 2 * TURN_BLOCK_COLUMNS <= stop; x += 2 * TURN_BLOCK_COLUMNS) two(frame.data() + x * FRAME_HEIGHT, rows + x);
+    if (x < stop) one(frame.data() + x * FRAME_HEIGHT, rows + x);
+}

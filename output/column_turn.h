@@ -1,0 +1,26 @@
+// Turning the column-ordered frame into the rows a TGA file holds.
+//
+// This is the one costly step of writing an image, so it is done in blocks
+// of 16 columns, two at a time where it can, with the widest byte shuffles
+// the processor has: AVX2 where
+// the processor reports it, SSE2 on any x86-64, a plain loop elsewhere. All
+// give the same bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "movie/movie_format.h"
+
+enum class TurnMethod { PLAIN, SSE2, AVX2 };
+
+inline constexpr int TURN_BLOCK_COLUMNS = 16;
+
+// The fastest method this processor runs.
+TurnMethod best_turn_method();
+bool turn_method_available(TurnMethod method);
+
+// Turns the columns of `frame` that hold bytes [begin, end), widened to whole
+// blocks, into rows of `rows` (FRAME_WIDTH bytes each).
+void columns_to_rows(const FrameBuffer& frame, std::size_t begin, std::size_t end, std::uint8_t* rows,
+                     TurnMethod method = best_turn_method());
