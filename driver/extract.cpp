@@ -45,11 +45,11 @@ bool show_picture(Run& run) {
     return false;
 }
 
-const char* chunk_kind(std::uint8_t type) {
+std::string chunk_kind(std::uint8_t type) {
     switch (type) {
         case CHUNK_AUDIO: return "audio chunk";
         case CHUNK_REPEAT: return "repeat chunk";
-        default: return "chunk of unknown type";
+        default: return "chunk of unknown type " + std::to_string(type);
     }
 }
 
@@ -60,7 +60,7 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
         case CHUNK_PALETTE: {
             const std::int64_t left = movie_left(movie);
             if (!apply_palette_chunk(movie, run.state)) {
-                report_damage(run, offset, "palette chunk cut short; palette unchanged", left,
+                report_damage(run, offset, "palette chunk cut short, palette left unchanged", left,
                               PALETTE_PAYLOAD_BYTES);
                 return false;
             }
@@ -83,7 +83,7 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
     // Audio, repeat and unknown chunks carry `length` bytes of payload.
     if (head.length < 0) {
         char what[96];
-        std::snprintf(what, sizeof what, "%s has a negative length (%d)", chunk_kind(head.type),
+        std::snprintf(what, sizeof what, "%s has a negative length (%d)", chunk_kind(head.type).c_str(),
                       static_cast<int>(head.length));
         report_damage(run, offset, what);
         return false;
@@ -101,7 +101,7 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
     const bool whole = had == head.length;
     if (!whole) {
         char what[96];
-        std::snprintf(what, sizeof what, "%s runs past the end of the movie", chunk_kind(head.type));
+        std::snprintf(what, sizeof what, "%s runs past the end of the movie", chunk_kind(head.type).c_str());
         report_damage(run, offset, what, had, head.length);
     }
     if (head.type == CHUNK_REPEAT && !show_picture(run)) return false;
