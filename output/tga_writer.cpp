@@ -5,14 +5,11 @@
 #include <cstring>
 
 #include "output/column_turn.h"
+#include "output/little_endian.h"
 
 namespace {
 
 constexpr std::size_t PIXELS_AT = TGA_HEADER_BYTES + PALETTE_BYTES;
-void put_le16(std::uint8_t* at, unsigned value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-}
 
 }  // namespace
 

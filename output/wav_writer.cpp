@@ -4,19 +4,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "output/little_endian.h"
+
 namespace {
 
 constexpr std::size_t WAV_BUFFER_BYTES = std::size_t{1} << 18;
-
-void put_le16(std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void put_le32(std::uint8_t* at, std::uint32_t value) {
-    put_le16(at, value);
-    put_le16(at + 2, value >> 16);
-}
 
 std::uint32_t clamp32(std::int64_t value) {
     return static_cast<std::uint32_t>(std::min<std::int64_t>(value, UINT32_MAX));
