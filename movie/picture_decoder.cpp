@@ -31,7 +31,7 @@ inline void store_run(const std::uint8_t* bytes, std::int64_t p, std::size_t cou
 }  // namespace
 
 std::size_t read_chunk_header(MovieReader& movie, ChunkHeader& head) {
-    std::uint8_t b[CHUNK_HEADER_BYTES];
+    std::uint8_t b[CHUNK_HEADER_BYTES] = {};
     const std::size_t got = movie_read(movie, b, sizeof b);
     head.type = b[0];
     head.length = static_cast<std::int32_t>(std::uint32_t{b[1]} | std::uint32_t{b[2]} << 8 |
