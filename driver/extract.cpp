@@ -24,7 +24,8 @@ struct Run {
 };
 
 void report_file_error(const std::string& name, int error) {
-    std::fprintf(stderr, "movie-extract: %s: %s\n", name.c_str(), std::strerror(error));
+    const char* reason = error == MOVIE_NOT_REGULAR ? "not a regular file" : std::strerror(error);
+    std::fprintf(stderr, "movie-extract: %s: %s\n", name.c_str(), reason);
 }
 
 void report_damage(Run& run, std::int64_t offset, const char* what, std::int64_t had = -1,

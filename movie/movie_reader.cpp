@@ -37,9 +37,16 @@ void fill(MovieReader& movie, std::size_t want) {
 bool movie_open(MovieReader& movie, const std::string& name) {
     movie = MovieReader{};
     movie.name = name;
+    // Only a regular file has a size to measure; a named pipe would also
+    // block the open until someone writes to it.
     std::error_code ec;
-    if (std::filesystem::is_directory(name, ec)) {
+    const auto status = std::filesystem::status(name, ec);
+    if (std::filesystem::is_directory(status)) {
         errno = EISDIR;
+        return false;
+    }
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        errno = MOVIE_NOT_REGULAR;
         return false;
     }
     movie.file = std::fopen(name.c_str(), "rb");

@@ -25,8 +25,10 @@ struct MovieReader {
     std::size_t end = 0;
 };
 
-// Why opening failed is left in errno.
+// Why opening failed is left in errno: a system error number, or
+// MOVIE_NOT_REGULAR for a movie that is no regular file.
 bool movie_open(MovieReader& movie, const std::string& name);
+inline constexpr int MOVIE_NOT_REGULAR = -1;
 void movie_close(MovieReader& movie);
 
 inline std::int64_t movie_left(const MovieReader& movie) {

@@ -6,6 +6,7 @@
 
 #include "output/column_turn.h"
 #include "output/little_endian.h"
+#include "output/output_file.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ int write_frame_image(FrameWriter& writer, PictureState& state) {
     state.changed_begin = state.changed_end = 0;
 
     const ImageName name = frame_image_name(writer.frame_counter);
-    std::FILE* file = std::fopen(name.text, "wb");
+    std::FILE* file = create_output(name.text);
     if (file == nullptr) return errno != 0 ? errno : EIO;
     std::setvbuf(file, nullptr, _IONBF, 0);  // the image leaves in one write
     errno = 0;

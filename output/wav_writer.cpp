@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "output/little_endian.h"
+#include "output/output_file.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ std::array<std::uint8_t, WAV_HEADER_BYTES> wav_header(std::int64_t data_bytes) {
 
 int audio_begin(AudioTrack& audio) {
     audio = AudioTrack{};
-    audio.file = std::fopen(AUDIO_FILE_NAME, "wb");
+    audio.file = create_output(AUDIO_FILE_NAME);
     if (audio.file == nullptr) return errno != 0 ? errno : EIO;
     audio.buffer = std::make_unique<char[]>(WAV_BUFFER_BYTES);
     std::setvbuf(audio.file, audio.buffer.get(), _IOFBF, WAV_BUFFER_BYTES);

@@ -1,6 +1,7 @@
 // Whole conversions of well-formed movies, compared file for file.
 
 #include <random>
+#include <sys/stat.h>
 
 #include "driver/extract.h"
 #include "test_support.h"
@@ -255,6 +256,15 @@ TEST_F(Conversion, MissingMovieIsReportedAndNothingIsWritten) {
     EXPECT_EQ(d.status, 1);
     EXPECT_EQ(d.out, "error opening BOOK.MOV file\n");
     EXPECT_NE(d.err.find("Is a directory"), std::string::npos) << d.err;
+    EXPECT_FALSE(file_exists("BOOK.WAV"));
+
+    // A named pipe would block the open until someone wrote to it.
+    std::filesystem::remove("BOOK.MOV");
+    ASSERT_EQ(mkfifo("BOOK.MOV", 0600), 0);
+    const RunResult p = convert_here();
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.out, "error opening BOOK.MOV file\n");
+    EXPECT_NE(p.err.find("BOOK.MOV: not a regular file"), std::string::npos) << p.err;
     EXPECT_FALSE(file_exists("BOOK.WAV"));
 }
 

@@ -3,6 +3,7 @@
 // copied, and the exit status is 1.
 
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "test_support.h"
 
@@ -49,6 +50,23 @@ TEST_F(FailingOutput, ImageOnAFullDiskIsRemoved) {
     EXPECT_FALSE(file_exists("00000000.tga"));
     EXPECT_TRUE(tga_files().empty());
     EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{1}));
+}
+
+TEST_F(FailingOutput, NamedPipeNobodyReadsFailsInsteadOfBlocking) {
+    ASSERT_EQ(mkfifo("00000001.tga", 0600), 0);
+    RunResult r = convert(three_pictures_with_sound());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("00000001.tga: "), std::string::npos) << r.err;
+    EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{1, 2}));
+
+    ASSERT_EQ(mkfifo("BOOK.WAV.pipe", 0600), 0);
+    fs::remove("BOOK.WAV");
+    fs::remove("00000000.tga");
+    fs::rename("BOOK.WAV.pipe", "BOOK.WAV");
+    r = convert(three_pictures_with_sound());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("BOOK.WAV: "), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists("00000000.tga"));
 }
 
 TEST_F(FailingOutput, SoundTrackOnAFullDiskIsReported) {
