@@ -175,6 +175,9 @@ int extract_movie() {
         report_file_error(movie.name, movie.error);
         run->failed = true;
     }
+    if (run->audio.data_bytes > WAV_MAX_DATA_BYTES)
+        std::fprintf(stderr, "movie-extract: %s: the sound track is longer than a WAV header can state; "
+                             "its sizes are set to the largest value\n", AUDIO_FILE_NAME);
     if (const int error = audio_finish(run->audio); error != 0) {
         report_file_error(AUDIO_FILE_NAME, error);
         run->failed = true;

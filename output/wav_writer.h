@@ -38,6 +38,9 @@ struct AudioTrack {
     int error = 0;                // errno of the first failed write, 0 if none
 };
 
+// The most sample bytes whose sizes the header can state exactly.
+inline constexpr std::int64_t WAV_MAX_DATA_BYTES = 0xFFFFFFFFLL - (WAV_HEADER_BYTES - 8);
+
 // The header as it stands for `data_bytes` samples. Sizes beyond what 32 bits
 // hold are set to the largest value.
 std::array<std::uint8_t, WAV_HEADER_BYTES> wav_header(std::int64_t data_bytes);

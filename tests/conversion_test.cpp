@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "driver/extract.h"
+#include "output/wav_writer.h"
 #include "test_support.h"
 
 namespace {
@@ -196,6 +197,18 @@ TEST_F(Conversion, OddAndEmptyAudioChunksAddExactlyTheirSamples) {
     const Bytes wav = read_file("BOOK.WAV");
     EXPECT_EQ(wav, expected_wav(Bytes{9, 8, 7, 6, 5}));
     EXPECT_EQ(wav.size(), 49u);  // no pad byte
+}
+
+TEST(WavHeader, SizesPastFourGiBStopAtTheLargestValue) {
+    auto h = wav_header(WAV_MAX_DATA_BYTES);
+    const Bytes exact(h.begin(), h.end());
+    EXPECT_EQ(le32_at(exact, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(le32_at(exact, 40), 0xFFFFFFFFu - 36);
+    h = wav_header(std::int64_t{5} << 30);
+    const Bytes over(h.begin(), h.end());
+    EXPECT_EQ(le32_at(over, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(le32_at(over, 40), 0xFFFFFFFFu);
+    EXPECT_EQ(Bytes(over.begin() + 8, over.begin() + 40), Bytes(exact.begin() + 8, exact.begin() + 40));
 }
 
 TEST_F(Conversion, ASecondRunStartsAgainFromNumberZero) {
