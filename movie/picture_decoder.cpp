@@ -120,10 +120,7 @@ DeltaOutcome apply_delta_chunk(MovieReader& movie, std::int32_t length, PictureS
         }
         if (remaining > 0 && window.size() < want) {
             // The movie ends inside this run: keep the pixels that are there.
-            if (end - at >= 2) {
-                p += at[0];
-                store_run(at + 2, p, static_cast<std::size_t>(end - at - 2), state, written, outcome);
-            }
+            if (end - at > 2) store_run(at + 2, p + at[0], static_cast<std::size_t>(end - at - 2), state, written, outcome);
             at = end;
             outcome.cut_short = true;
         }

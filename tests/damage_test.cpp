@@ -103,6 +103,7 @@ TEST_F(DamagedMovie, PictureCutShortKeepsItsPixelsAndItsImage) {
         {"in its column", {0}, 0},
         {"in a run head", {0, 0, 0, 2, 9, 9, 0}, 2},
         {"in a run's bytes", {0, 0, 0, 5, 9, 9, 9}, 3},
+        {"before a run's bytes", {0, 0, 0, 2, 9, 9, 0, 5}, 2},
     };
     for (const Cut& cut : cuts) {
         MovieBuilder movie = good_start();
@@ -165,6 +166,16 @@ TEST_F(DamagedMovie, PixelsOutsideThePictureAreDroppedAndTheRunGoesOn) {
     expected[200] = 5;
     EXPECT_EQ(read_file("00000005.tga"), expected_tga(test_palette(), rows_of(expected)));
     EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{0x11, 0x12}));
+}
+
+TEST_F(DamagedMovie, CutBeforeAnyByteOutsideThePictureDropsNothing) {
+    MovieBuilder movie = good_start();
+    const std::size_t at = movie.bytes.size();
+    add_chunk(movie, CHUNK_DELTA, 100, Bytes{0xFF, 0xFF, 0, 10});  // column -1, then the movie ends
+    const RunResult r = convert(movie);
+    expect_damage_at(r, {at});
+    EXPECT_NE(r.err.find("picture chunk cut short\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("outside"), std::string::npos) << r.err;
 }
 
 TEST_F(DamagedMovie, OneLinePerChunkEvenWhenCutShortOutsideThePicture) {
