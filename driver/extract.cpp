@@ -28,10 +28,10 @@ void report_file_error(const std::string& name, int error) {
     std::fprintf(stderr, "movie-extract: %s: %s\n", name.c_str(), reason);
 }
 
-void report_damage(Run& run, std::int64_t offset, const char* what, std::int64_t had = -1,
+void report_damage(Run& run, std::int64_t offset, const std::string& what, std::int64_t had = -1,
                    std::int64_t wanted = -1) {
     std::fprintf(stderr, "movie-extract: %s: chunk at offset %lld: %s", run.movie.name.c_str(),
-                 static_cast<long long>(offset), what);
+                 static_cast<long long>(offset), what.c_str());
     if (had >= 0) std::fprintf(stderr, " (%lld of %lld bytes)", static_cast<long long>(had),
                                 static_cast<long long>(wanted));
     std::fputc('\n', stderr);
@@ -83,10 +83,8 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
 
     // Audio, repeat and unknown chunks carry `length` bytes of payload.
     if (head.length < 0) {
-        char what[96];
-        std::snprintf(what, sizeof what, "%s has a negative length (%d)", chunk_kind(head.type).c_str(),
-                      static_cast<int>(head.length));
-        report_damage(run, offset, what);
+        report_damage(run, offset,
+                      chunk_kind(head.type) + " has a negative length (" + std::to_string(head.length) + ")");
         return false;
     }
     std::int64_t had = 0;
@@ -100,11 +98,7 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
         had = movie_skip(movie, head.length);
     }
     const bool whole = had == head.length;
-    if (!whole) {
-        char what[96];
-        std::snprintf(what, sizeof what, "%s runs past the end of the movie", chunk_kind(head.type).c_str());
-        report_damage(run, offset, what, had, head.length);
-    }
+    if (!whole) report_damage(run, offset, chunk_kind(head.type) + " runs past the end of the movie", had, head.length);
     if (head.type == CHUNK_REPEAT && !show_picture(run)) return false;
     return whole;
 }
@@ -140,10 +134,7 @@ int extract_movie() {
     MovieReader& movie = run->movie;
 
     std::string name = find_movie_name();
-    if (name.empty()) {
-        name = MOVIE_FILE_NAME;
-        errno = ENOENT;
-    }
+    if (name.empty()) name = MOVIE_FILE_NAME;  // reported as missing below
     if (!movie_open(movie, name)) {
         const int error = errno;
         std::puts("error opening BOOK.MOV file");

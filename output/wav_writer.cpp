@@ -62,11 +62,9 @@ std::int64_t audio_copy_chunk(AudioTrack& audio, MovieReader& movie, std::int64_
     while (copied < length) {
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - copied, MOVIE_BUFFER_BYTES));
         const auto piece = movie_window(movie, want);
-        if (piece.empty()) break;
-        // After a failed write the samples are still consumed, so the movie
-        // stays in step; the failure is reported when the track is finished.
-        if (audio.error == 0 && put(audio, piece.data(), piece.size()))
-            audio.data_bytes += static_cast<std::int64_t>(piece.size());
+        // A failed write ends the copy; audio_finish reports it.
+        if (piece.empty() || audio.error != 0 || !put(audio, piece.data(), piece.size())) break;
+        audio.data_bytes += static_cast<std::int64_t>(piece.size());
         movie_advance(movie, piece.size());
         copied += static_cast<std::int64_t>(piece.size());
     }

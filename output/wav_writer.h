@@ -50,8 +50,8 @@ std::array<std::uint8_t, WAV_HEADER_BYTES> wav_header(std::int64_t data_bytes);
 int audio_begin(AudioTrack& audio);
 
 // Copies the next `length` bytes of the movie, or as many as it still has,
-// to the end of the track through the movie's own buffer. Returns how many
-// were copied from the movie.
+// to the end of the track through the movie's own buffer, stopping at the
+// first failed write (left in `error`). Returns how many were copied.
 std::int64_t audio_copy_chunk(AudioTrack& audio, MovieReader& movie, std::int64_t length);
 
 // Writes the final header and closes the file. Returns the errno value of
