@@ -1,11 +1,13 @@
 #include "driver/extract.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
+#include "driver/interruption.h"
 #include "movie/movie_format.h"
 #include "movie/movie_reader.h"
 #include "movie/picture_decoder.h"
@@ -13,6 +15,10 @@
 #include "output/wav_writer.h"
 
 namespace {
+
+// A long audio chunk is copied in pieces of this size, so that an
+// interruption is seen between them.
+constexpr std::int64_t AUDIO_PIECE_BYTES = std::int64_t{1} << 20;
 
 struct Run {
     MovieReader movie;
@@ -38,6 +44,13 @@ void report_damage(Run& run, std::int64_t offset, const std::string& what, std::
     run.damaged = true;
 }
 
+// A chunk the movie ended inside of. After a read error the movie only
+// seems to end there: that is reported once, as the read error, after the run.
+void report_cut(Run& run, std::int64_t offset, const std::string& what, std::int64_t had = -1,
+                std::int64_t wanted = -1) {
+    if (run.movie.error == 0) report_damage(run, offset, what, had, wanted);
+}
+
 bool show_picture(Run& run) {
     const int error = write_frame_image(run.frames, run.state);
     if (error == 0) return true;
@@ -61,14 +74,20 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
         case CHUNK_PALETTE: {
             const std::int64_t left = movie_left(movie);
             if (!apply_palette_chunk(movie, run.state)) {
-                report_damage(run, offset, "palette chunk cut short, palette left unchanged", left,
-                              PALETTE_PAYLOAD_BYTES);
+                report_cut(run, offset, "palette chunk cut short, palette left unchanged", left,
+                           PALETTE_PAYLOAD_BYTES);
                 return false;
             }
             return true;
         }
         case CHUNK_DELTA: {
             const DeltaOutcome outcome = apply_delta_chunk(movie, head.length, run.state);
+            if (outcome.cut_short && movie.error != 0) {
+                // Cut by a read error, reported after the run; the pixels before it are kept.
+                if (show_picture(run) && outcome.outside_frame)
+                    report_damage(run, offset, "picture chunk writes outside the picture; those pixels dropped");
+                return false;
+            }
             if (outcome.cut_short || outcome.outside_frame) {
                 const char* what = outcome.cut_short && outcome.outside_frame
                                        ? "picture chunk writes outside the picture (dropped) and is cut short"
@@ -89,16 +108,22 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
     }
     std::int64_t had = 0;
     if (head.type == CHUNK_AUDIO) {
-        had = audio_copy_chunk(run.audio, movie, head.length);
-        if (run.audio.error != 0) {
-            run.failed = true;
-            return false;
+        while (had < head.length) {
+            const std::int64_t piece = std::min<std::int64_t>(head.length - had, AUDIO_PIECE_BYTES);
+            const std::int64_t got = audio_copy_chunk(run.audio, movie, piece);
+            had += got;
+            if (run.audio.error != 0) {
+                run.failed = true;
+                return false;
+            }
+            if (got < piece) break;
+            if (had < head.length && interruption_signal() != 0) return false;
         }
     } else {
         had = movie_skip(movie, head.length);
     }
     const bool whole = had == head.length;
-    if (!whole) report_damage(run, offset, chunk_kind(head.type) + " runs past the end of the movie", had, head.length);
+    if (!whole) report_cut(run, offset, chunk_kind(head.type) + " runs past the end of the movie", had, head.length);
     if (head.type == CHUNK_REPEAT && !show_picture(run)) return false;
     return whole;
 }
@@ -150,13 +175,13 @@ int extract_movie() {
     frame_writer_init(run->frames);
 
     movie_skip(movie, MOVIE_HEADER_BYTES);
-    while (movie.position < movie.size) {
+    while (movie.position < movie.size && interruption_signal() == 0) {
         const std::int64_t offset = movie.position;
         ChunkHeader head;
         const std::size_t got = read_chunk_header(movie, head);
         if (got < CHUNK_HEADER_BYTES) {
-            report_damage(*run, offset, "chunk head cut short", static_cast<std::int64_t>(got),
-                          CHUNK_HEADER_BYTES);
+            report_cut(*run, offset, "chunk head cut short", static_cast<std::int64_t>(got),
+                       CHUNK_HEADER_BYTES);
             break;
         }
         if (!handle_chunk(*run, head, offset)) break;
@@ -173,7 +198,15 @@ int extract_movie() {
         report_file_error(AUDIO_FILE_NAME, error);
         run->failed = true;
     }
+    if (run->audio.header_error != 0)
+        std::fprintf(stderr, "movie-extract: %s: its header could not be brought up to date: %s\n", AUDIO_FILE_NAME,
+                     std::strerror(run->audio.header_error));
     movie_close(movie);
+    if (const int signal_number = interruption_signal(); signal_number != 0) {
+        std::fprintf(stderr, "movie-extract: interrupted by %s; %s holds the sound copied so far\n",
+                     interruption_name(signal_number), AUDIO_FILE_NAME);
+        return EXIT_INTERRUPTED + signal_number;
+    }
     if (run->failed) return EXIT_FAILED;
     return run->damaged ? EXIT_DAMAGED : EXIT_COMPLETE;
 }

@@ -10,6 +10,8 @@ inline constexpr const char* MOVIE_FILE_NAME = "BOOK.MOV";
 inline constexpr int EXIT_COMPLETE = 0;
 inline constexpr int EXIT_FAILED = 1;   // the movie could not be read or an output not written
 inline constexpr int EXIT_DAMAGED = 2;  // the movie is damaged; all that could be decoded is written
+// Interrupted by signal n: 128 + n, as a shell reports a process ended by it.
+inline constexpr int EXIT_INTERRUPTED = 128;
 
 // Runs the conversion once; every run starts from number 0 and a black
 // picture. Returns the exit status.

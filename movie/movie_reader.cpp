@@ -24,7 +24,14 @@ void fill(MovieReader& movie, std::size_t want) {
         const std::size_t got = std::fread(movie.buffer.get() + movie.end, 1, ask, movie.file);
         movie.end += got;
         if (got < ask) {
-            if (std::ferror(movie.file)) movie.error = errno != 0 ? errno : EIO;
+            // Only the end of the file makes a short read that is no error.
+            if (!std::feof(movie.file)) {
+                if (errno == EINTR) {
+                    std::clearerr(movie.file);
+                    continue;
+                }
+                movie.error = errno != 0 ? errno : EIO;
+            }
             // Shorter than measured, or unreadable from here on: the movie ends here.
             movie.size = movie.position + static_cast<std::int64_t>(movie.end);
             return;

@@ -2,16 +2,66 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-std::FILE* create_output(const char* name) {
-    const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    std::FILE* file = fdopen(fd, "wb");
-    if (file == nullptr) {
-        const int saved = errno;
-        close(fd);
-        errno = saved;
+namespace {
+
+int last_error() { return errno != 0 ? errno : EIO; }
+
+}  // namespace
+
+int output_create(OutputFile& file, const char* name) {
+    file = OutputFile{};
+    file.name = name;
+    file.fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (file.fd < 0) return last_error();
+    struct stat st {};
+    // Should fstat fail, the file is most likely the one just created.
+    file.removable = fstat(file.fd, &st) != 0 || !S_ISFIFO(st.st_mode);
+    return 0;
+}
+
+int output_write(OutputFile& file, const void* bytes, std::size_t count) {
+    const auto* at = static_cast<const char*>(bytes);
+    while (count > 0) {
+        const ssize_t done = write(file.fd, at, count);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return done < 0 ? last_error() : EIO;
+        at += done;
+        count -= static_cast<std::size_t>(done);
     }
-    return file;
+    return 0;
+}
+
+int output_write_at(OutputFile& file, const void* bytes, std::size_t count, std::int64_t offset) {
+    const auto* at = static_cast<const char*>(bytes);
+    while (count > 0) {
+        const ssize_t done = pwrite(file.fd, at, count, static_cast<off_t>(offset));
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return done < 0 ? last_error() : EIO;
+        at += done;
+        offset += done;
+        count -= static_cast<std::size_t>(done);
+    }
+    return 0;
+}
+
+std::int64_t output_length(const OutputFile& file) {
+    struct stat st {};
+    return fstat(file.fd, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+int output_close(OutputFile& file) {
+    if (file.fd < 0) return 0;
+    // The descriptor is released whatever close reports, so it is never retried.
+    const int result = close(file.fd);
+    file.fd = -1;
+    return result == 0 ? 0 : last_error();
+}
+
+void output_discard(OutputFile& file) {
+    output_close(file);
+    if (file.removable) unlink(file.name);
+    file.removable = false;
 }

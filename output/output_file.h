@@ -1,9 +1,37 @@
-// Creating an output file.
+// Output files, written with plain system calls. Each is created by this run
+// (or cut to nothing), written in whole, checked when it is closed, and
+// removed again when it could not be completed.
 #pragma once
 
-#include <cstdio>
+#include <cstddef>
+#include <cstdint>
 
-// Creates `name`, or cuts an existing file to nothing, for writing in binary,
-// as fopen(name, "wb") does, except that a named pipe nobody reads fails at
-// once instead of blocking the run. Null with errno set on failure.
-std::FILE* create_output(const char* name);
+struct OutputFile {
+    int fd = -1;
+    const char* name = nullptr;
+    // The name may be removed again: this run opened a file there that is
+    // no named pipe. A directory or a pipe nobody reads never opens.
+    bool removable = false;
+};
+
+// Creates `name`, or cuts an existing file to nothing, for writing. A named
+// pipe nobody reads fails at once instead of blocking the run. Returns 0 or
+// the errno value; after a failure the file may still be open, so pass it to
+// output_discard.
+int output_create(OutputFile& file, const char* name);
+
+// Writes all `count` bytes at the end, going on after short writes. Returns
+// 0 or the errno value; the bytes that went through stay in the file.
+int output_write(OutputFile& file, const void* bytes, std::size_t count);
+
+// Overwrites `count` bytes at `offset` without moving the end.
+int output_write_at(OutputFile& file, const void* bytes, std::size_t count, std::int64_t offset);
+
+// The file's length now, or -1.
+std::int64_t output_length(const OutputFile& file);
+
+// Closes the file; returns 0 or the errno value of the close.
+int output_close(OutputFile& file);
+
+// Closes the file if it is still open and removes it if it is this run's.
+void output_discard(OutputFile& file);

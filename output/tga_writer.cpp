@@ -1,6 +1,5 @@
 #include "output/tga_writer.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -46,15 +45,12 @@ int write_frame_image(FrameWriter& writer, PictureState& state) {
     state.changed_begin = state.changed_end = 0;
 
     const ImageName name = frame_image_name(writer.frame_counter);
-    std::FILE* file = create_output(name.text);
-    if (file == nullptr) return errno != 0 ? errno : EIO;
-    std::setvbuf(file, nullptr, _IONBF, 0);  // the image leaves in one write
-    errno = 0;
-    int error = 0;
-    if (std::fwrite(image, 1, TGA_FILE_BYTES, file) != TGA_FILE_BYTES) error = errno != 0 ? errno : EIO;
-    if (std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+    OutputFile file;
+    int error = output_create(file, name.text);
+    if (error == 0) error = output_write(file, image, TGA_FILE_BYTES);
+    if (error == 0) error = output_close(file);
     if (error != 0) {
-        std::remove(name.text);
+        output_discard(file);
         return error;
     }
     ++writer.frame_counter;

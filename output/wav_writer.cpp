@@ -1,28 +1,40 @@
 #include "output/wav_writer.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "output/little_endian.h"
-#include "output/output_file.h"
 
 namespace {
-
-constexpr std::size_t WAV_BUFFER_BYTES = std::size_t{1} << 18;
 
 std::uint32_t clamp32(std::int64_t value) {
     return static_cast<std::uint32_t>(std::min<std::int64_t>(value, UINT32_MAX));
 }
 
-void note_failure(AudioTrack& audio) {
-    if (audio.error == 0) audio.error = errno != 0 ? errno : EIO;
+void note_failure(AudioTrack& audio, int error) {
+    if (audio.error == 0) audio.error = error;
 }
 
-bool put(AudioTrack& audio, const void* bytes, std::size_t count) {
-    errno = 0;
-    if (std::fwrite(bytes, 1, count, audio.file) == count) return true;
-    note_failure(audio);
+// States the samples that have reached the file; the header is overwritten
+// in place, which needs no new room on the disk.
+int state_written(AudioTrack& audio) {
+    const auto header = wav_header(audio.written_bytes);
+    return output_write_at(audio.file, header.data(), header.size(), 0);
+}
+
+// Writes the buffered samples, then states them in the header.
+bool write_step(AudioTrack& audio) {
+    const int error = output_write(audio.file, audio.buffer.get(), audio.buffered);
+    if (error == 0) {
+        audio.written_bytes += static_cast<std::int64_t>(audio.buffered);
+        audio.buffered = 0;
+        if (const int stated = state_written(audio); stated != 0) {
+            note_failure(audio, stated);
+            return false;
+        }
+        return true;
+    }
+    note_failure(audio, error);
     return false;
 }
 
@@ -48,40 +60,48 @@ std::array<std::uint8_t, WAV_HEADER_BYTES> wav_header(std::int64_t data_bytes) {
 
 int audio_begin(AudioTrack& audio) {
     audio = AudioTrack{};
-    audio.file = create_output(AUDIO_FILE_NAME);
-    if (audio.file == nullptr) return errno != 0 ? errno : EIO;
-    audio.buffer = std::make_unique<char[]>(WAV_BUFFER_BYTES);
-    std::setvbuf(audio.file, audio.buffer.get(), _IOFBF, WAV_BUFFER_BYTES);
-    const std::uint8_t placeholder[WAV_HEADER_BYTES] = {};
-    put(audio, placeholder, sizeof placeholder);
+    int error = output_create(audio.file, AUDIO_FILE_NAME);
+    if (error == 0) {
+        const auto header = wav_header(0);
+        error = output_write(audio.file, header.data(), header.size());
+    }
+    if (error != 0) {
+        output_discard(audio.file);
+        return error;
+    }
+    audio.buffer = std::make_unique<std::uint8_t[]>(AUDIO_STEP_BYTES);
     return 0;
 }
 
 std::int64_t audio_copy_chunk(AudioTrack& audio, MovieReader& movie, std::int64_t length) {
     std::int64_t copied = 0;
-    while (copied < length) {
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - copied, MOVIE_BUFFER_BYTES));
+    while (copied < length && audio.error == 0) {
+        const std::size_t room = AUDIO_STEP_BYTES - audio.buffered;
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(length - copied, static_cast<std::int64_t>(room)));
         const auto piece = movie_window(movie, want);
-        // A failed write ends the copy; audio_finish reports it.
-        if (piece.empty() || audio.error != 0 || !put(audio, piece.data(), piece.size())) break;
+        if (piece.empty()) break;
+        std::memcpy(audio.buffer.get() + audio.buffered, piece.data(), piece.size());
+        audio.buffered += piece.size();
         audio.data_bytes += static_cast<std::int64_t>(piece.size());
         movie_advance(movie, piece.size());
         copied += static_cast<std::int64_t>(piece.size());
+        // A failed write ends the copy; audio_finish reports it.
+        if (audio.buffered == AUDIO_STEP_BYTES && !write_step(audio)) break;
     }
     return copied;
 }
 
 int audio_finish(AudioTrack& audio) {
-    if (audio.file == nullptr) return audio.error;
-    const auto header = wav_header(audio.data_bytes);
-    errno = 0;
-    if (std::fflush(audio.file) != 0) note_failure(audio);
-    if (audio.error == 0) {
-        if (std::fseek(audio.file, 0, SEEK_SET) != 0) note_failure(audio);
-        else if (put(audio, header.data(), header.size()) && std::fflush(audio.file) != 0) note_failure(audio);
+    if (audio.file.fd < 0) return audio.error;
+    if (audio.error == 0 && audio.buffered > 0) write_step(audio);
+    if (audio.error != 0) {
+        // State what did reach the file, however much of a write went through.
+        const std::int64_t length = output_length(audio.file);
+        if (length >= static_cast<std::int64_t>(WAV_HEADER_BYTES))
+            audio.written_bytes = length - static_cast<std::int64_t>(WAV_HEADER_BYTES);
+        audio.header_error = state_written(audio);
     }
-    errno = 0;
-    if (std::fclose(audio.file) != 0) note_failure(audio);
-    audio.file = nullptr;
+    if (const int error = output_close(audio.file); error != 0) note_failure(audio, error);
+    audio.buffer.reset();
     return audio.error;
 }

@@ -1,5 +1,8 @@
 // The sound track as a WAV file: the samples of every audio chunk, in movie
-// order, behind a 44-byte header that is written last.
+// order, behind a 44-byte header. The file is a valid WAV at every moment:
+// it starts with the header of no samples, and each second of sound that
+// reaches the file is then stated in the header, which is overwritten in
+// place. The final header states every sample.
 //
 //   offset  size  field               value
 //   0       4     RIFF tag            "RIFF"
@@ -22,20 +25,27 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 #include "movie/movie_reader.h"
+#include "output/output_file.h"
 
 inline constexpr std::size_t WAV_HEADER_BYTES = 44;
 inline constexpr std::uint32_t AUDIO_SAMPLE_RATE = 22050;
 inline constexpr const char* AUDIO_FILE_NAME = "BOOK.WAV";
 
+// Samples are written, and the header brought up to date, once a second of
+// sound: a kill loses at most that much from what the header states.
+inline constexpr std::size_t AUDIO_STEP_BYTES = AUDIO_SAMPLE_RATE;
+
 struct AudioTrack {
-    std::FILE* file = nullptr;
-    std::unique_ptr<char[]> buffer;  // the stream's: samples arrive in small pieces
-    std::int64_t data_bytes = 0;  // samples written after the header
-    int error = 0;                // errno of the first failed write, 0 if none
+    OutputFile file;
+    std::unique_ptr<std::uint8_t[]> buffer;  // AUDIO_STEP_BYTES not yet written
+    std::size_t buffered = 0;
+    std::int64_t data_bytes = 0;     // samples taken in, buffered ones included
+    std::int64_t written_bytes = 0;  // samples that reached the file
+    int error = 0;         // errno of the first failed write, 0 if none
+    int header_error = 0;  // errno of a final header that could not be written
 };
 
 // The most sample bytes whose sizes the header can state exactly.
@@ -45,8 +55,8 @@ inline constexpr std::int64_t WAV_MAX_DATA_BYTES = 0xFFFFFFFFLL - (WAV_HEADER_BY
 // hold are set to the largest value.
 std::array<std::uint8_t, WAV_HEADER_BYTES> wav_header(std::int64_t data_bytes);
 
-// Creates the file with a zero header in place. Returns the errno value on
-// failure, 0 otherwise.
+// Creates the file and writes the header of no samples. Returns the errno
+// value on failure, after removing a file it made, 0 otherwise.
 int audio_begin(AudioTrack& audio);
 
 // Copies the next `length` bytes of the movie, or as many as it still has,
@@ -54,6 +64,9 @@ int audio_begin(AudioTrack& audio);
 // first failed write (left in `error`). Returns how many were copied.
 std::int64_t audio_copy_chunk(AudioTrack& audio, MovieReader& movie, std::int64_t length);
 
-// Writes the final header and closes the file. Returns the errno value of
-// the first failure of any write to the track, 0 when all went through.
+// Writes what is buffered and the final header, and closes the file. After
+// a failed write the header states exactly the samples that reached the
+// file. Returns the errno value of the first failure of any write to the
+// track, 0 when all went through; a final header that could not be written
+// is also left in `header_error`.
 int audio_finish(AudioTrack& audio);

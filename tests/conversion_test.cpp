@@ -214,13 +214,16 @@ TEST(WavHeader, SizesPastFourGiBStopAtTheLargestValue) {
 TEST_F(Conversion, ASecondRunStartsAgainFromNumberZero) {
     MovieBuilder movie;
     add_palette(movie, test_palette(), 2);
+    add_audio(movie, Bytes(30000, 0x21));
     add_repeat(movie);
     add_repeat(movie);
     ASSERT_EQ(convert(movie).status, 0);
     MovieBuilder shorter;
     add_palette(shorter, test_palette(), 6);
+    add_audio(shorter, Bytes{7, 8, 9});
     add_repeat(shorter);
     ASSERT_EQ(convert(shorter).status, 0);
+    EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{7, 8, 9}));  // nothing of the first run's left
     FrameBuffer six, two;
     six.fill(6);
     two.fill(2);

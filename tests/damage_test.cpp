@@ -91,19 +91,29 @@ TEST_F(DamagedMovie, AudioCutShortKeepsTheSamplesThatAreThere) {
     expect_damage_at(r, {at});
     EXPECT_NE(r.err.find("(4 of 10 bytes)"), std::string::npos) << r.err;
     EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{0x11, 1, 2, 3, 4}));
+
+    // Found under another letter case, the movie is named as found.
+    std::filesystem::remove("BOOK.MOV");
+    ASSERT_TRUE(write_movie(movie, "book.mov"));
+    const RunResult lower = convert_here();
+    EXPECT_EQ(lower.status, 2);
+    EXPECT_NE(lower.err.find("movie-extract: book.mov: chunk at offset " + std::to_string(at) + ": "),
+              std::string::npos) << lower.err;
 }
 
 TEST_F(DamagedMovie, PictureCutShortKeepsItsPixelsAndItsImage) {
     struct Cut {
         const char* where;
         Bytes payload;      // all that is left after the head
-        std::size_t kept;   // pixels of colour 9 from the top of column 0
+        std::size_t from;   // the kept pixels of colour 9 in column 0
+        std::size_t kept;
     };
     const Cut cuts[] = {
-        {"in its column", {0}, 0},
-        {"in a run head", {0, 0, 0, 2, 9, 9, 0}, 2},
-        {"in a run's bytes", {0, 0, 0, 5, 9, 9, 9}, 3},
-        {"before a run's bytes", {0, 0, 0, 2, 9, 9, 0, 5}, 2},
+        {"in its column", {0}, 0, 0},
+        {"in a run head", {0, 0, 0, 2, 9, 9, 0}, 0, 2},
+        {"in a run's bytes", {0, 0, 0, 5, 9, 9, 9}, 0, 3},
+        {"in a run's bytes after a skip", {0, 0, 4, 5, 9, 9, 9}, 4, 3},
+        {"before a run's bytes", {0, 0, 0, 2, 9, 9, 0, 5}, 0, 2},
     };
     for (const Cut& cut : cuts) {
         MovieBuilder movie = good_start();
@@ -113,7 +123,7 @@ TEST_F(DamagedMovie, PictureCutShortKeepsItsPixelsAndItsImage) {
         expect_damage_at(r, {at});
         EXPECT_NE(r.err.find("picture chunk cut short"), std::string::npos) << cut.where << r.err;
         FrameBuffer expected = filled(3);
-        std::fill_n(expected.begin(), cut.kept, 9);
+        std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(cut.from), cut.kept, 9);
         EXPECT_EQ(read_file("00000001.tga"), expected_tga(test_palette(), rows_of(expected))) << cut.where;
         EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{0x11})) << cut.where;
     }
@@ -132,6 +142,14 @@ TEST_F(DamagedMovie, PassingOverThePastTheEndStopsAfterTheRepeatShows) {
     std::filesystem::remove("00000001.tga");
     movie = good_start();
     at = movie.bytes.size();
+    add_chunk(movie, CHUNK_AUDIO, 100);  // not one byte of it is there
+    r = convert(movie);
+    expect_damage_at(r, {at});
+    EXPECT_NE(r.err.find("audio chunk runs past the end of the movie (0 of 100 bytes)"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{0x11}));
+
+    movie = good_start();
+    at = movie.bytes.size();
     add_chunk(movie, 77, 100, Bytes(10, 0));
     r = convert(movie);
     expect_damage_at(r, {at});
@@ -143,7 +161,9 @@ TEST_F(DamagedMovie, PixelsOutsideThePictureAreDroppedAndTheRunGoesOn) {
     std::vector<std::size_t> offsets;
     auto mark = [&] { offsets.push_back(movie.bytes.size()); };
     mark();  // column -1: its 200 bytes fall before the picture, the rest start column 0
-    add_delta(movie, -1, {{0, Bytes(255, 9)}});
+    Bytes across(255);
+    for (std::size_t i = 0; i < across.size(); ++i) across[i] = static_cast<std::uint8_t>(i);
+    add_delta(movie, -1, {{0, across}});
     mark();  // a column past the right edge
     add_delta(movie, 320, {{0, Bytes(4, 8)}});
     mark();
@@ -158,7 +178,7 @@ TEST_F(DamagedMovie, PixelsOutsideThePictureAreDroppedAndTheRunGoesOn) {
     EXPECT_NE(r.err.find("outside the picture"), std::string::npos) << r.err;
 
     FrameBuffer expected = filled(3);
-    std::fill_n(expected.begin(), 55, 9);
+    std::copy(across.begin() + 200, across.end(), expected.begin());
     EXPECT_EQ(read_file("00000001.tga"), expected_tga(test_palette(), rows_of(expected)));
     EXPECT_EQ(read_file("00000003.tga"), expected_tga(test_palette(), rows_of(expected)));
     std::fill_n(expected.begin() + 319 * 200 + 190, 10, 6);

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <fcntl.h>
+#include <sys/personality.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "driver/extract.h"
@@ -114,4 +118,56 @@ FrameBuffer letter_f_frame() {
     for (int x = 0; x < FRAME_WIDTH; ++x)
         for (int y = 0; y < FRAME_HEIGHT; ++y) frame[x * FRAME_HEIGHT + y] = rows[y * FRAME_WIDTH + x];
     return frame;
+}
+
+Child start_converter(const ChildOptions& options) {
+    std::vector<std::string> args = options.wrapper;
+    args.push_back(MOVIE_EXTRACT_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_text = options.env;
+    for (char** e = environ; *e != nullptr; ++e) env_text.emplace_back(*e);
+    std::vector<char*> envp;
+    for (auto& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    Child child;
+    std::string err_path = (fs::temp_directory_path() / "movie-extract-stderr-XXXXXX").string();
+    child.err_fd = mkstemp(err_path.data());
+    if (child.err_fd < 0) return child;
+    unlink(err_path.c_str());
+    const int quiet = open("/dev/null", O_WRONLY);
+    child.pid = fork();
+    if (child.pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        dup2(child.err_fd, 2);
+        dup2(quiet, 1);
+        if (options.file_size_limit >= 0) {
+            const rlimit limit{static_cast<rlim_t>(options.file_size_limit), static_cast<rlim_t>(options.file_size_limit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.fixed_addresses) personality(ADDR_NO_RANDOMIZE);
+        execvpe(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(quiet);
+    return child;
+}
+
+ChildEnd wait_converter(Child child) {
+    ChildEnd end;
+    int wstatus = 0;
+    if (child.pid > 0 && waitpid(child.pid, &wstatus, 0) == child.pid) {
+        if (WIFEXITED(wstatus)) end.status = WEXITSTATUS(wstatus);
+        if (WIFSIGNALED(wstatus)) end.signal = WTERMSIG(wstatus);
+    }
+    if (child.err_fd >= 0) {
+        char buffer[4096];
+        ssize_t got = 0;
+        lseek(child.err_fd, 0, SEEK_SET);
+        while ((got = read(child.err_fd, buffer, sizeof buffer)) > 0) end.err.append(buffer, static_cast<std::size_t>(got));
+        close(child.err_fd);
+    }
+    return end;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include "tools/movie_builder.h"
@@ -61,3 +62,31 @@ inline std::uint32_t le32_at(const Bytes& b, std::size_t at) {
     return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
            std::uint32_t{b[at + 3]} << 24;
 }
+
+// The program that runs the converter's target code on this host, if any
+// (an emulator); empty when it runs natively.
+#ifndef CONVERTER_EMULATOR
+#define CONVERTER_EMULATOR ""
+#endif
+inline const std::string MOVIE_EXTRACT_EMULATOR = CONVERTER_EMULATOR;
+
+// The converter as a child process in the current directory, with standard
+// error kept and standard output discarded.
+struct ChildOptions {
+    std::vector<std::string> wrapper;  // a program to start it through, with its options
+    std::vector<std::string> env;      // extra NAME=value entries
+    long long file_size_limit = -1;    // RLIMIT_FSIZE in bytes, when not -1
+    bool fixed_addresses = false;      // no address randomisation, for repeatable runs
+};
+struct Child {
+    pid_t pid = -1;
+    int err_fd = -1;  // a file that collects its standard error
+};
+struct ChildEnd {
+    int status = -1;  // exit status, or -1 when ended by a signal
+    int signal = 0;   // the signal that ended it
+    std::string err;
+};
+Child start_converter(const ChildOptions& options = {});
+ChildEnd wait_converter(Child child);
+inline ChildEnd run_converter(const ChildOptions& options = {}) { return wait_converter(start_converter(options)); }
