@@ -16,18 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 using Limits = InScratchDir;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool UNDER_SANITIZER = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool UNDER_SANITIZER = true;
-#else
-constexpr bool UNDER_SANITIZER = false;
-#endif
-#else
-constexpr bool UNDER_SANITIZER = false;
-#endif
-
 // A movie file whose bytes from `tail_at` on are `tail`, with a hole of
 // zeros (no disk blocks) between the head and the tail.
 void write_sparse_movie(const Bytes& head, std::int64_t tail_at, const Bytes& tail) {

@@ -63,6 +63,19 @@ inline std::uint32_t le32_at(const Bytes& b, std::size_t at) {
            std::uint32_t{b[at + 3]} << 24;
 }
 
+// Built with AddressSanitizer.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool UNDER_SANITIZER = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool UNDER_SANITIZER = true;
+#else
+inline constexpr bool UNDER_SANITIZER = false;
+#endif
+#else
+inline constexpr bool UNDER_SANITIZER = false;
+#endif
+
 // The program that runs the converter's target code on this host, if any
 // (an emulator); empty when it runs natively.
 #ifndef CONVERTER_EMULATOR
