@@ -33,7 +33,7 @@ inline constexpr std::size_t CHUNK_HEADER_BYTES = 5;
 
 inline constexpr int FRAME_WIDTH = 320;
 inline constexpr int FRAME_HEIGHT = 200;
-inline constexpr std::size_t FRAME_BYTES = FRAME_WIDTH * FRAME_HEIGHT;
+inline constexpr std::size_t FRAME_BYTES = std::size_t{FRAME_WIDTH} * FRAME_HEIGHT;
 inline constexpr std::size_t PALETTE_ENTRIES = 256;
 inline constexpr std::size_t PALETTE_BYTES = PALETTE_ENTRIES * 3;
 inline constexpr std::size_t PALETTE_PAYLOAD_BYTES = PALETTE_BYTES + 1;

@@ -8,15 +8,19 @@
 namespace {
 
 constexpr int SQUARE = 16;  // rows and columns one shuffle network turns
+// Strides through the rows and the columns, as pointer offsets.
+constexpr std::ptrdiff_t ROW = FRAME_WIDTH;
+constexpr std::ptrdiff_t COLUMN = FRAME_HEIGHT;
+using Index = std::ptrdiff_t;
 static_assert(TURN_BLOCK_COLUMNS == SQUARE && FRAME_WIDTH % TURN_BLOCK_COLUMNS == 0 && FRAME_HEIGHT >= SQUARE);
 
 // 200 rows are 12.5 squares: the last square overlaps the one before.
-constexpr int square_top(int y0) { return y0 + SQUARE <= FRAME_HEIGHT ? y0 : FRAME_HEIGHT - SQUARE; }
+constexpr std::ptrdiff_t square_top(std::ptrdiff_t y0) { return y0 + SQUARE <= FRAME_HEIGHT ? y0 : FRAME_HEIGHT - SQUARE; }
 
 template <int COLUMNS>
 void turn_plain(const std::uint8_t* src, std::uint8_t* dst) {
-    for (int y = 0; y < FRAME_HEIGHT; ++y)
-        for (int i = 0; i < COLUMNS; ++i) dst[y * FRAME_WIDTH + i] = src[i * FRAME_HEIGHT + y];
+    for (std::ptrdiff_t y = 0; y < COLUMN; ++y)
+        for (std::ptrdiff_t i = 0; i < COLUMNS; ++i) dst[y * ROW + i] = src[i * COLUMN + y];
 }
 
 #if HAVE_X86_SHUFFLES
@@ -26,27 +30,27 @@ void turn_plain(const std::uint8_t* src, std::uint8_t* dst) {
 // upper lane holding the next 16 columns, so every result is 32 bytes of
 // one row.
 #define TURN_NETWORK(V, LOAD, STORE, LO8, HI8, LO16, HI16, LO32, HI32, LO64, HI64)             \
-    for (int y0 = 0; y0 < FRAME_HEIGHT; y0 += SQUARE) {                                      \
-        const int y = square_top(y0);                                                        \
+    for (Index y0 = 0; y0 < FRAME_HEIGHT; y0 += SQUARE) {                                    \
+        const std::ptrdiff_t y = square_top(y0);                                             \
         V a[16], b[16];                                                                      \
-        for (int i = 0; i < 16; ++i) a[i] = LOAD(src + y + i * FRAME_HEIGHT);                \
-        for (int i = 0; i < 8; ++i) {                                                        \
+        for (Index i = 0; i < 16; ++i) a[i] = LOAD(src + y + i * COLUMN);                    \
+        for (Index i = 0; i < 8; ++i) {                                                      \
             b[i] = LO8(a[2 * i], a[2 * i + 1]);                                              \
             b[i + 8] = HI8(a[2 * i], a[2 * i + 1]);                                          \
         }                                                                                    \
-        for (int h = 0; h < 16; h += 8)                                                      \
-            for (int k = 0; k < 4; ++k) {                                                    \
+        for (Index h = 0; h < 16; h += 8)                                                    \
+            for (Index k = 0; k < 4; ++k) {                                                  \
                 a[h + k] = LO16(b[h + 2 * k], b[h + 2 * k + 1]);                             \
                 a[h + k + 4] = HI16(b[h + 2 * k], b[h + 2 * k + 1]);                         \
             }                                                                                \
-        for (int g = 0; g < 16; g += 4)                                                      \
-            for (int m = 0; m < 2; ++m) {                                                    \
+        for (Index g = 0; g < 16; g += 4)                                                    \
+            for (Index m = 0; m < 2; ++m) {                                                  \
                 b[g + m] = LO32(a[g + 2 * m], a[g + 2 * m + 1]);                             \
                 b[g + m + 2] = HI32(a[g + 2 * m], a[g + 2 * m + 1]);                         \
             }                                                                                \
-        for (int r = 0; r < 16; r += 2) {                                                    \
-            STORE(dst + (y + r) * FRAME_WIDTH, LO64(b[r], b[r + 1]));                        \
-            STORE(dst + (y + r + 1) * FRAME_WIDTH, HI64(b[r], b[r + 1]));                    \
+        for (Index r = 0; r < 16; r += 2) {                                                  \
+            STORE(dst + (y + r) * ROW, LO64(b[r], b[r + 1]));                                \
+            STORE(dst + (y + r + 1) * ROW, HI64(b[r], b[r + 1]));                            \
         }                                                                                    \
     }
 
@@ -62,12 +66,12 @@ void turn_half_sse2(const std::uint8_t* src, std::uint8_t* dst) {
 
 void turn_pair_sse2(const std::uint8_t* src, std::uint8_t* dst) {
     turn_half_sse2(src, dst);
-    turn_half_sse2(src + SQUARE * FRAME_HEIGHT, dst + SQUARE);
+    turn_half_sse2(src + SQUARE * COLUMN, dst + SQUARE);
 }
 
 __attribute__((target("avx2"))) inline __m256i load_pair(const std::uint8_t* at) {
     const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + SQUARE * FRAME_HEIGHT));
+    const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + SQUARE * COLUMN));
     return _mm256_inserti128_si256(_mm256_castsi128_si256(left), right, 1);
 }
 
@@ -85,15 +89,11 @@ __attribute__((target("avx2"))) void turn_pair_avx2(const std::uint8_t* src, std
 }  // namespace
 
 bool turn_method_available(TurnMethod method) {
-    switch (method) {
-        case TurnMethod::PLAIN: return true;
+    if (method == TurnMethod::PLAIN) return true;
 #if HAVE_X86_SHUFFLES
-        case TurnMethod::SSE2: return true;
-        case TurnMethod::AVX2: return __builtin_cpu_supports("avx2");
-#else
-        default: return false;
+    if (method == TurnMethod::SSE2) return true;  // every x86-64 processor has it
+    if (method == TurnMethod::AVX2) return __builtin_cpu_supports("avx2") != 0;
 #endif
-    }
     return false;
 }
 
@@ -119,8 +119,10 @@ void columns_to_rows(const FrameBuffer& frame, std::size_t begin, std::size_t en
 #else
     (void)method;
 #endif
-    int x = static_cast<int>(begin / FRAME_HEIGHT) / TURN_BLOCK_COLUMNS * TURN_BLOCK_COLUMNS;
-    const int stop = (static_cast<int>((end - 1) / FRAME_HEIGHT) / TURN_BLOCK_COLUMNS + 1) * TURN_BLOCK_COLUMNS;
-    for (; x + 2 * TURN_BLOCK_COLUMNS <= stop; x += 2 * TURN_BLOCK_COLUMNS) two(frame.data() + x * FRAME_HEIGHT, rows + x);
-    if (x < stop) one(frame.data() + x * FRAME_HEIGHT, rows + x);
+    auto x = static_cast<std::ptrdiff_t>(begin / FRAME_HEIGHT) / TURN_BLOCK_COLUMNS * TURN_BLOCK_COLUMNS;
+    const auto stop =
+        (static_cast<std::ptrdiff_t>((end - 1) / FRAME_HEIGHT) / TURN_BLOCK_COLUMNS + 1) * TURN_BLOCK_COLUMNS;
+    constexpr auto PAIR = std::ptrdiff_t{2} * TURN_BLOCK_COLUMNS;
+    for (; x + PAIR <= stop; x += PAIR) two(frame.data() + x * COLUMN, rows + x);
+    if (x < stop) one(frame.data() + x * COLUMN, rows + x);
 }

@@ -40,9 +40,12 @@ ChildRun run_converter_process() {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    char* argv[] = {const_cast<char*>("movie-extract"), nullptr};
+    std::vector<std::string> words = target_command(MOVIE_EXTRACT_PATH);
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, MOVIE_EXTRACT_PATH, &actions, nullptr, argv, environ);
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return r;
     int wstatus = 0;
@@ -81,7 +84,12 @@ TEST_F(Limits, MovieLargerThan2GiBConvertsCompletely) {
 
 TEST_F(Limits, PeakMemoryStaysSmallWhateverTheLengths) {
     if (UNDER_SANITIZER) GTEST_SKIP() << "sanitizer shadow memory makes resident size meaningless";
-    constexpr long LIMIT_KIB = 16 * 1024;
+    // Beyond what the program needs for a movie of only a header. Under an
+    // emulator that includes the emulator's own memory.
+    ASSERT_TRUE(write_movie(MovieBuilder{}, "BOOK.MOV"));
+    const long base_kib = run_converter_process().peak_kib;
+    ASSERT_GT(base_kib, 0);
+    const long LIMIT_KIB = (MOVIE_EXTRACT_EMULATOR.empty() ? 0 : base_kib) + 16 * 1024;
 
     // A 200 MiB audio chunk, all of it there: copied through a small buffer.
     constexpr std::int32_t BIG = 200 << 20;
@@ -92,7 +100,8 @@ TEST_F(Limits, PeakMemoryStaysSmallWhateverTheLengths) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(fs::file_size("BOOK.WAV"), 44u + BIG);
     EXPECT_LT(r.peak_kib, LIMIT_KIB);
-    std::printf("peak resident size with a 200 MiB audio chunk: %ld KiB\n", r.peak_kib);
+    std::printf("peak resident size with a 200 MiB audio chunk: %ld KiB (%ld KiB for an empty movie)\n", r.peak_kib,
+                base_kib);
 
     // Lengths of 0x7FFFFFFF over a few bytes: nothing is sized from them.
     for (const int type : {int{CHUNK_AUDIO}, int{CHUNK_DELTA}, int{CHUNK_REPEAT}, 8}) {

@@ -31,7 +31,9 @@ TEST_F(RegressionReplay, EveryKeptInputConvertsSafely) {
 
     const fs::path seeds = dir / "seeds";
     fs::create_directory(seeds);
-    const std::string command = std::string(MAKE_FUZZ_SEEDS) + " " + seeds.string();
+    std::string command;
+    for (const auto& word : target_command(MAKE_FUZZ_SEEDS)) command += word + " ";
+    command += seeds.string();
     ASSERT_EQ(std::system(command.c_str()), 0);
     replay_folder(seeds, replayed);
     EXPECT_GE(replayed, 4);

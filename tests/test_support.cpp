@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <fcntl.h>
 #include <sys/personality.h>
 #include <sys/resource.h>
@@ -120,9 +121,17 @@ FrameBuffer letter_f_frame() {
     return frame;
 }
 
+std::vector<std::string> target_command(const std::string& program) {
+    std::vector<std::string> words;
+    std::istringstream emulator(MOVIE_EXTRACT_EMULATOR);
+    for (std::string word; emulator >> word;) words.push_back(word);
+    words.push_back(program);
+    return words;
+}
+
 Child start_converter(const ChildOptions& options) {
     std::vector<std::string> args = options.wrapper;
-    args.push_back(MOVIE_EXTRACT_PATH);
+    for (const auto& word : target_command(MOVIE_EXTRACT_PATH)) args.push_back(word);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -82,6 +82,8 @@ inline constexpr bool UNDER_SANITIZER = false;
 #define CONVERTER_EMULATOR ""
 #endif
 inline const std::string MOVIE_EXTRACT_EMULATOR = CONVERTER_EMULATOR;
+// The emulator and its options, then `program`: the words that start it.
+std::vector<std::string> target_command(const std::string& program);
 
 // The converter as a child process in the current directory, with standard
 // error kept and standard output discarded.

@@ -1,0 +1,15 @@
+# cpack -G DEB and cpack -G TGZ in a build folder.
+set(CPACK_PACKAGE_NAME movie-extract)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION "Reads the movie BOOK.MOV in the current directory and writes one colour-mapped TGA image per displayed picture and BOOK.WAV with the whole sound track.")
+set(CPACK_PACKAGE_CONTACT "movie-extract maintainers <maintainers@movie-extract.invalid>")
+set(CPACK_GENERATOR DEB TGZ)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SECTION video)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Only the program and its manual page go into the package.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};Unspecified;/")
+include(CPack)
