@@ -1,10 +1,10 @@
 // Turning the column-ordered frame into the rows a TGA file holds.
 //
 // This is the one costly step of writing an image, so it is done in blocks
-// of 16 columns, two at a time where it can, with the widest byte shuffles
-// the processor has: AVX2 where
-// the processor reports it, SSE2 on any x86-64, a plain loop elsewhere. All
-// give the same bytes.
+// of 16 columns, two or four at a time where it can, with the widest byte
+// shuffles the processor has: AVX-512 (BW) or AVX2 where the processor
+// reports them, SSE2 on any x86-64, a plain loop elsewhere. All give the
+// same bytes.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +12,7 @@
 
 #include "movie/movie_format.h"
 
-enum class TurnMethod { PLAIN, SSE2, AVX2 };
+enum class TurnMethod { PLAIN, SSE2, AVX2, AVX512 };
 
 inline constexpr int TURN_BLOCK_COLUMNS = 16;
 

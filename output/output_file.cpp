@@ -16,9 +16,7 @@ int output_create(OutputFile& file, const char* name) {
     file.name = name;
     file.fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
     if (file.fd < 0) return last_error();
-    struct stat st {};
-    // Should fstat fail, the file is most likely the one just created.
-    file.removable = fstat(file.fd, &st) != 0 || !S_ISFIFO(st.st_mode);
+    file.opened = true;
     return 0;
 }
 
@@ -61,7 +59,12 @@ int output_close(OutputFile& file) {
 }
 
 void output_discard(OutputFile& file) {
+    if (!file.opened) return;
+    // Asked only now, so that a file that is written well costs no query.
+    // Should the query fail, the file is most likely the one just created.
+    struct stat st {};
+    const bool pipe = (file.fd >= 0 ? fstat(file.fd, &st) : stat(file.name, &st)) == 0 && S_ISFIFO(st.st_mode);
     output_close(file);
-    if (file.removable) unlink(file.name);
-    file.removable = false;
+    if (!pipe) unlink(file.name);
+    file.opened = false;
 }

@@ -9,9 +9,10 @@
 struct OutputFile {
     int fd = -1;
     const char* name = nullptr;
-    // The name may be removed again: this run opened a file there that is
-    // no named pipe. A directory or a pipe nobody reads never opens.
-    bool removable = false;
+    // This run opened a file under the name. Only such a name may be removed
+    // again, and not if it is a named pipe; a directory, or a pipe nobody
+    // reads, never opens.
+    bool opened = false;
 };
 
 // Creates `name`, or cuts an existing file to nothing, for writing. A named
