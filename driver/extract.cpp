@@ -82,17 +82,13 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
         }
         case CHUNK_DELTA: {
             const DeltaOutcome outcome = apply_delta_chunk(movie, head.length, run.state);
-            if (outcome.cut_short && movie.error != 0) {
-                // Cut by a read error, reported after the run; the pixels before it are kept.
-                if (show_picture(run) && outcome.outside_frame)
-                    report_damage(run, offset, "picture chunk writes outside the picture; those pixels dropped");
-                return false;
-            }
-            if (outcome.cut_short || outcome.outside_frame) {
-                const char* what = outcome.cut_short && outcome.outside_frame
+            // A cut by a read error is reported after the run, as the read error.
+            const bool cut = outcome.cut_short && movie.error == 0;
+            if (cut || outcome.outside_frame) {
+                const char* what = cut && outcome.outside_frame
                                        ? "picture chunk writes outside the picture (dropped) and is cut short"
-                                   : outcome.cut_short ? "picture chunk cut short"
-                                                       : "picture chunk writes outside the picture; those pixels dropped";
+                                   : cut ? "picture chunk cut short"
+                                         : "picture chunk writes outside the picture; those pixels dropped";
                 report_damage(run, offset, what);
             }
             return show_picture(run) && !outcome.cut_short;
@@ -191,7 +187,7 @@ int extract_movie() {
         report_file_error(movie.name, movie.error);
         run->failed = true;
     }
-    if (run->audio.data_bytes > WAV_MAX_DATA_BYTES)
+    if (audio_samples(run->audio) > WAV_MAX_DATA_BYTES)
         std::fprintf(stderr, "movie-extract: %s: the sound track is longer than a WAV header can state; "
                              "its sizes are set to the largest value\n", AUDIO_FILE_NAME);
     if (const int error = audio_finish(run->audio); error != 0) {

@@ -15,12 +15,12 @@ using Index = std::ptrdiff_t;
 static_assert(TURN_BLOCK_COLUMNS == SQUARE && FRAME_WIDTH % TURN_BLOCK_COLUMNS == 0 && FRAME_HEIGHT >= SQUARE);
 
 // 200 rows are 12.5 squares: the last square overlaps the one before.
-constexpr std::ptrdiff_t square_top(std::ptrdiff_t y0) { return y0 + SQUARE <= FRAME_HEIGHT ? y0 : FRAME_HEIGHT - SQUARE; }
+constexpr Index square_top(Index y0) { return y0 + SQUARE <= FRAME_HEIGHT ? y0 : FRAME_HEIGHT - SQUARE; }
 
 template <int COLUMNS>
 void turn_plain(const std::uint8_t* src, std::uint8_t* dst) {
-    for (std::ptrdiff_t y = 0; y < COLUMN; ++y)
-        for (std::ptrdiff_t i = 0; i < COLUMNS; ++i) dst[y * ROW + i] = src[i * COLUMN + y];
+    for (Index y = 0; y < FRAME_HEIGHT; ++y)
+        for (Index i = 0; i < COLUMNS; ++i) dst[y * ROW + i] = src[i * COLUMN + y];
 }
 
 #if HAVE_X86_SHUFFLES
@@ -31,7 +31,7 @@ void turn_plain(const std::uint8_t* src, std::uint8_t* dst) {
 // one row.
 #define TURN_NETWORK(V, LOAD, STORE, LO8, HI8, LO16, HI16, LO32, HI32, LO64, HI64)             \
     for (Index y0 = 0; y0 < FRAME_HEIGHT; y0 += SQUARE) {                                    \
-        const std::ptrdiff_t y = square_top(y0);                                             \
+        const Index y = square_top(y0);                                                      \
         V a[16], b[16];                                                                      \
         for (Index i = 0; i < 16; ++i) a[i] = LOAD(src + y + i * COLUMN);                    \
         for (Index i = 0; i < 8; ++i) {                                                      \

@@ -9,6 +9,21 @@ namespace {
 
 int last_error() { return errno != 0 ? errno : EIO; }
 
+// Writes all `count` bytes, going on after short writes: at `offset`, or at
+// the end when it is negative.
+int write_fully(int fd, const void* bytes, std::size_t count, std::int64_t offset) {
+    const auto* at = static_cast<const char*>(bytes);
+    while (count > 0) {
+        const ssize_t done = offset < 0 ? write(fd, at, count) : pwrite(fd, at, count, static_cast<off_t>(offset));
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return done < 0 ? last_error() : EIO;
+        at += done;
+        if (offset >= 0) offset += done;
+        count -= static_cast<std::size_t>(done);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int output_create(OutputFile& file, const char* name) {
@@ -21,28 +36,11 @@ int output_create(OutputFile& file, const char* name) {
 }
 
 int output_write(OutputFile& file, const void* bytes, std::size_t count) {
-    const auto* at = static_cast<const char*>(bytes);
-    while (count > 0) {
-        const ssize_t done = write(file.fd, at, count);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return done < 0 ? last_error() : EIO;
-        at += done;
-        count -= static_cast<std::size_t>(done);
-    }
-    return 0;
+    return write_fully(file.fd, bytes, count, -1);
 }
 
 int output_write_at(OutputFile& file, const void* bytes, std::size_t count, std::int64_t offset) {
-    const auto* at = static_cast<const char*>(bytes);
-    while (count > 0) {
-        const ssize_t done = pwrite(file.fd, at, count, static_cast<off_t>(offset));
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return done < 0 ? last_error() : EIO;
-        at += done;
-        offset += done;
-        count -= static_cast<std::size_t>(done);
-    }
-    return 0;
+    return write_fully(file.fd, bytes, count, offset);
 }
 
 std::int64_t output_length(const OutputFile& file) {

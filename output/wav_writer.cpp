@@ -24,18 +24,14 @@ int state_written(AudioTrack& audio) {
 
 // Writes the buffered samples, then states them in the header.
 bool write_step(AudioTrack& audio) {
-    const int error = output_write(audio.file, audio.buffer.get(), audio.buffered);
+    int error = output_write(audio.file, audio.buffer.get(), audio.buffered);
     if (error == 0) {
         audio.written_bytes += static_cast<std::int64_t>(audio.buffered);
         audio.buffered = 0;
-        if (const int stated = state_written(audio); stated != 0) {
-            note_failure(audio, stated);
-            return false;
-        }
-        return true;
+        error = state_written(audio);
     }
-    note_failure(audio, error);
-    return false;
+    if (error != 0) note_failure(audio, error);
+    return error == 0;
 }
 
 }  // namespace
@@ -82,7 +78,6 @@ std::int64_t audio_copy_chunk(AudioTrack& audio, MovieReader& movie, std::int64_
         if (piece.empty()) break;
         std::memcpy(audio.buffer.get() + audio.buffered, piece.data(), piece.size());
         audio.buffered += piece.size();
-        audio.data_bytes += static_cast<std::int64_t>(piece.size());
         movie_advance(movie, piece.size());
         copied += static_cast<std::int64_t>(piece.size());
         // A failed write ends the copy; audio_finish reports it.

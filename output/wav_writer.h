@@ -42,11 +42,15 @@ struct AudioTrack {
     OutputFile file;
     std::unique_ptr<std::uint8_t[]> buffer;  // AUDIO_STEP_BYTES not yet written
     std::size_t buffered = 0;
-    std::int64_t data_bytes = 0;     // samples taken in, buffered ones included
     std::int64_t written_bytes = 0;  // samples that reached the file
     int error = 0;         // errno of the first failed write, 0 if none
     int header_error = 0;  // errno of a final header that could not be written
 };
+
+// The samples taken in so far, those still buffered included.
+inline std::int64_t audio_samples(const AudioTrack& audio) {
+    return audio.written_bytes + static_cast<std::int64_t>(audio.buffered);
+}
 
 // The most sample bytes whose sizes the header can state exactly.
 inline constexpr std::int64_t WAV_MAX_DATA_BYTES = 0xFFFFFFFFLL - (WAV_HEADER_BYTES - 8);
