@@ -182,17 +182,18 @@ TEST_F(Faults, InjectedFailuresKeepTheSamePromise) {
         const char* points;
         const char* probability;
         bool movie_read;  // the failures are the movie's reads alone
+        bool messages;    // they may also fail the writing of the messages themselves
     };
     const Fault faults[] = {
-        {"posix/io/oc/open", "0.05", false},
-        {"posix/io/rw/write", "0.05", false},
-        {"posix/io/rw/write/reduce", "0.5", false},
-        {"posix/io/rw/pwrite", "0.3", false},
-        {"posix/io/oc/close", "0.05", false},
-        {"posix/stdio/rw/fread", "0.3", true},
-        {"posix/stdio/seek/*", "0.3", false},
-        {"posix/stdio/*", "0.05", false},
-        {"posix/*", "0.02", false},
+        {"posix/io/oc/open", "0.05", false, false},
+        {"posix/io/rw/write", "0.05", false, false},
+        {"posix/io/rw/write/reduce", "0.5", false, false},
+        {"posix/io/rw/pwrite", "0.3", false, false},
+        {"posix/io/oc/close", "0.05", false, false},
+        {"posix/stdio/rw/fread", "0.3", true, false},
+        {"posix/stdio/seek/*", "0.3", false, false},
+        {"posix/stdio/*", "0.05", false, true},
+        {"posix/*", "0.02", false, true},
     };
     for (const Fault& fault : faults) {
         int failed = 0, read_errors_after_images = 0;
@@ -210,7 +211,9 @@ TEST_F(Faults, InjectedFailuresKeepTheSamePromise) {
             } else {
                 ++failed;
                 EXPECT_EQ(end.status, 1) << end.err;
-                EXPECT_NE(end.err.find("movie-extract: "), std::string::npos) << "no message";
+                if (!fault.messages) {
+                    EXPECT_NE(end.err.find("movie-extract: "), std::string::npos) << "no message";
+                }
                 // A header that could not be brought up to date at the end
                 // still states the samples up to its last update.
                 const bool header_behind = end.err.find("header could not be") != std::string::npos;
