@@ -159,8 +159,20 @@ void columns_to_rows(const FrameBuffer& frame, std::size_t begin, std::size_t en
     const auto stop =
         (static_cast<std::ptrdiff_t>((end - 1) / FRAME_HEIGHT) / TURN_BLOCK_COLUMNS + 1) * TURN_BLOCK_COLUMNS;
     constexpr auto PAIR = std::ptrdiff_t{2} * TURN_BLOCK_COLUMNS;
+    constexpr auto QUAD = 2 * PAIR;
+    // Rows start on 64-byte boundaries. A wide turn started between them
+    // would split every store it makes across two cache lines, which costs
+    // more than the narrower turns that first bring it to a boundary.
+    if (x % PAIR != 0 && x < stop) {
+        one(frame.data() + x * COLUMN, rows + x);
+        x += TURN_BLOCK_COLUMNS;
+    }
+    if (four != nullptr && x % QUAD != 0 && x + PAIR <= stop) {
+        two(frame.data() + x * COLUMN, rows + x);
+        x += PAIR;
+    }
     if (four != nullptr)
-        for (; x + 2 * PAIR <= stop; x += 2 * PAIR) four(frame.data() + x * COLUMN, rows + x);
+        for (; x + QUAD <= stop; x += QUAD) four(frame.data() + x * COLUMN, rows + x);
     for (; x + PAIR <= stop; x += PAIR) two(frame.data() + x * COLUMN, rows + x);
     if (x < stop) one(frame.data() + x * COLUMN, rows + x);
 }
