@@ -70,9 +70,7 @@ void turn_pair_sse2(const std::uint8_t* src, std::uint8_t* dst) {
 }
 
 __attribute__((target("avx2"))) inline __m256i load_pair(const std::uint8_t* at) {
-    const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + SQUARE * COLUMN));
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(left), right, 1);
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(load16(at)), load16(at + SQUARE * COLUMN), 1);
 }
 
 __attribute__((target("avx2"))) inline void store32(std::uint8_t* at, __m256i v) {
@@ -86,10 +84,12 @@ __attribute__((target("avx2"))) void turn_pair_avx2(const std::uint8_t* src, std
 }
 
 __attribute__((target("avx512f,avx512bw"))) inline __m512i load_quad(const std::uint8_t* at) {
-    __m512i v = _mm512_castsi128_si512(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
-    v = _mm512_inserti32x4(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + SQUARE * COLUMN)), 1);
-    v = _mm512_inserti32x4(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2 * COLUMN * SQUARE)), 2);
-    return _mm512_inserti32x4(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 3 * COLUMN * SQUARE)), 3);
+    // The same 16 rows of the k-th square to the right.
+    auto square = [at](Index k) { return load16(at + k * SQUARE * COLUMN); };
+    __m512i v = _mm512_castsi128_si512(square(0));
+    v = _mm512_inserti32x4(v, square(1), 1);
+    v = _mm512_inserti32x4(v, square(2), 2);
+    return _mm512_inserti32x4(v, square(3), 3);
 }
 
 __attribute__((target("avx512f,avx512bw"))) inline void store64(std::uint8_t* at, __m512i v) {

@@ -22,8 +22,9 @@ int state_written(AudioTrack& audio) {
     return output_write_at(audio.file, header.data(), header.size(), 0);
 }
 
-// Writes the buffered samples, then states them in the header.
-bool write_step(AudioTrack& audio) {
+// Writes the buffered samples, then states them in the header. A failure is
+// left in `error`.
+void write_step(AudioTrack& audio) {
     int error = output_write(audio.file, audio.buffer.get(), audio.buffered);
     if (error == 0) {
         audio.written_bytes += static_cast<std::int64_t>(audio.buffered);
@@ -31,7 +32,6 @@ bool write_step(AudioTrack& audio) {
         error = state_written(audio);
     }
     if (error != 0) note_failure(audio, error);
-    return error == 0;
 }
 
 }  // namespace
@@ -81,7 +81,7 @@ std::int64_t audio_copy_chunk(AudioTrack& audio, MovieReader& movie, std::int64_
         movie_advance(movie, piece.size());
         copied += static_cast<std::int64_t>(piece.size());
         // A failed write ends the copy; audio_finish reports it.
-        if (audio.buffered == AUDIO_STEP_BYTES && !write_step(audio)) break;
+        if (audio.buffered == AUDIO_STEP_BYTES) write_step(audio);
     }
     return copied;
 }
