@@ -82,8 +82,10 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
         }
         case CHUNK_DELTA: {
             const DeltaOutcome outcome = apply_delta_chunk(movie, head.length, run.state);
-            // A cut by a read error is reported after the run, as the read error.
-            const bool cut = outcome.cut_short && movie.error == 0;
+            // After a read error the movie goes on where it could not be read,
+            // so a picture cut there is not the movie's: it is not shown.
+            if (outcome.cut_short && movie.error != 0) return false;
+            const bool cut = outcome.cut_short;
             if (cut || outcome.outside_frame) {
                 const char* what = cut && outcome.outside_frame
                                        ? "picture chunk writes outside the picture (dropped) and is cut short"
@@ -119,7 +121,8 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
         had = movie_skip(movie, head.length);
     }
     const bool whole = had == head.length;
-    if (!whole) report_cut(run, offset, chunk_kind(head.type) + " runs past the end of the movie", had, head.length);
+    if (!whole && movie.error != 0) return false;  // no repeat of a chunk that could not be read
+    if (!whole) report_damage(run, offset, chunk_kind(head.type) + " runs past the end of the movie", had, head.length);
     if (head.type == CHUNK_REPEAT && !show_picture(run)) return false;
     return whole;
 }

@@ -148,12 +148,18 @@ TEST_F(Conversion, LengthsThatDisagreeWithThePayloadKeepTheirMeaning) {
     // A picture chunk whose last run reaches 3 bytes past its length: the run
     // is read in full and the next head follows it.
     add_chunk(movie, CHUNK_DELTA, 5, Bytes{1, 0, 0, 4, 6, 6, 6, 6});
+    // The farthest a last run can reach: length 3, and a run of 255 bytes.
+    Bytes farthest = {2, 0, 0, 255};
+    farthest.resize(farthest.size() + 255, 7);
+    add_chunk(movie, CHUNK_DELTA, 3, farthest);
     add_audio(movie, Bytes{1, 2, 3});
     ASSERT_EQ(convert(movie).status, 0);
     FrameBuffer expected;
     expected.fill(4);
     for (int y = 0; y < 4; ++y) expected[200 + y] = 6;
     EXPECT_EQ(read_file("00000000.tga"), expected_tga(test_palette(), rows_of(expected)));
+    std::fill_n(expected.begin() + 400, 255, 7);
+    EXPECT_EQ(read_file("00000001.tga"), expected_tga(test_palette(), rows_of(expected)));
     EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{1, 2, 3}));
 }
 

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <random>
+#include <sstream>
 #include <filesystem>
 #include <sys/mount.h>
 #include <thread>
@@ -169,39 +171,66 @@ TEST_F(Faults, InjectedFailuresKeepTheSamePromise) {
     if (!MOVIE_EXTRACT_EMULATOR.empty()) GTEST_SKIP() << "a preloaded fault library would fail the emulator's own calls, not the program's";
     if (access("/usr/bin/fiu-run", X_OK) != 0) GTEST_SKIP() << "fiu-run is not installed (Debian package fiu-utils)";
     if (UNDER_SANITIZER) GTEST_SKIP() << "the sanitizer's runtime does not survive the open failures that fiu injects";
-    // Several reads of the movie, a seek past a long chunk, and several
-    // header updates of the sound track.
+    // Several reads of the movie, large pictures and a 1 MiB sound chunk for
+    // them to cut, a seek past a long chunk, and several header updates of
+    // the sound track.
     MovieBuilder movie = varied_movie(30, 1470);
+    std::mt19937 rng(7);
+    FrameBuffer shown{}, next{};
+    for (int i = 0; i < 6; ++i) {
+        for (auto& px : next) px = static_cast<std::uint8_t>(rng());
+        add_delta_between(movie, shown, next);
+        shown = next;
+    }
+    add_audio(movie, Bytes(1 << 20, 0x77));
     add_chunk(movie, 9, 300 << 10, Bytes(300 << 10, 0x99));
+    // A header that reads as six repeat chunks: a run that lost its place and
+    // read it as chunks would show them.
+    for (std::size_t at = 0; at + CHUNK_HEADER_BYTES <= MOVIE_HEADER_BYTES; at += CHUNK_HEADER_BYTES)
+        movie.bytes[at] = CHUNK_REPEAT;
     MovieBuilder rest = varied_movie(30, 1470);
     movie.bytes.insert(movie.bytes.end(), rest.bytes.begin() + MOVIE_HEADER_BYTES, rest.bytes.end());
     ASSERT_TRUE(write_movie(movie, "BOOK.MOV"));
     const Reference ref = reference_of(dir / "BOOK.MOV");
 
     struct Fault {
-        const char* points;
-        const char* probability;
-        bool movie_read;  // the failures are the movie's reads alone
-        bool messages;    // they may also fail the writing of the messages themselves
+        const char* enable;             // fiu-run's enable_random arguments; several split by ';'
+        bool movie_read = false;        // the failures are the movie's reads alone
+        bool messages = false;          // they may also fail the writing of the messages themselves
+        bool harmless = false;          // short or interrupted calls, which are no failures
+        const char* says = "movie-extract: ";  // in every failed run's messages
+        int seeds = 8;
     };
     const Fault faults[] = {
-        {"posix/io/oc/open", "0.05", false, false},
-        {"posix/io/rw/write", "0.05", false, false},
-        {"posix/io/rw/write/reduce", "0.5", false, false},
-        {"posix/io/rw/pwrite", "0.3", false, false},
-        {"posix/io/oc/close", "0.05", false, false},
-        {"posix/stdio/rw/fread", "0.3", true, false},
-        {"posix/stdio/seek/*", "0.3", false, false},
-        {"posix/stdio/*", "0.05", false, true},
-        {"posix/*", "0.02", false, true},
+        {.enable = "name=posix/io/oc/open,probability=0.05"},
+        {.enable = "name=posix/io/rw/write,probability=0.05"},
+        {.enable = "name=posix/io/rw/write/reduce,probability=0.5", .harmless = true},
+        {.enable = "name=posix/io/rw/pwrite/reduce,probability=0.5", .harmless = true},
+        {.enable = "name=posix/io/rw/write,probability=0.3,failinfo=4", .harmless = true},  // EINTR
+        {.enable = "name=posix/stdio/rw/fread,probability=0.3,failinfo=4", .harmless = true},
+        // A write that fails after part of it went through.
+        {.enable = "name=posix/io/rw/write/reduce,probability=0.5;name=posix/io/rw/write,probability=0.05"},
+        {.enable = "name=posix/io/rw/pwrite,probability=0.3"},
+        {.enable = "name=posix/io/oc/close,probability=0.05"},
+        {.enable = "name=posix/io/oc/close,probability=1", .says = "BOOK.WAV: "},
+        // Two failures of the sound track: the first is the one reported.
+        {.enable = "name=posix/io/rw/pwrite,probability=1,failinfo=28;name=posix/io/oc/close,probability=1,failinfo=5",
+         .says = "BOOK.WAV: No space left on device"},
+        {.enable = "name=posix/stdio/rw/fread,probability=0.3", .movie_read = true},
+        // Enough seeds for the seek past the movie's header to fail too.
+        {.enable = "name=posix/stdio/seek/*,probability=0.3", .seeds = 24},
+        {.enable = "name=posix/stdio/*,probability=0.05", .messages = true},
+        {.enable = "name=posix/*,probability=0.02", .messages = true},
     };
     for (const Fault& fault : faults) {
         int failed = 0, read_errors_after_images = 0;
-        for (int seed = 1; seed <= 8; ++seed) {
-            SCOPED_TRACE(std::string(fault.points) + " seed " + std::to_string(seed));
+        for (int seed = 1; seed <= fault.seeds; ++seed) {
+            SCOPED_TRACE(std::string(fault.enable) + " seed " + std::to_string(seed));
             ChildOptions options;
-            options.wrapper = {"fiu-run", "-x", "-f", "",
-                               "-c", std::string("enable_random name=") + fault.points + ",probability=" + fault.probability};
+            options.wrapper = {"fiu-run", "-x", "-f", ""};
+            std::istringstream enables(fault.enable);
+            for (std::string one; std::getline(enables, one, ';');)
+                options.wrapper.insert(options.wrapper.end(), {"-c", "enable_random " + one});
             options.env = {"FIU_PRNG_SEED=" + std::to_string(seed), "ASAN_OPTIONS=verify_asan_link_order=0"};
             options.fixed_addresses = true;  // the failures follow from the seed alone
             const ChildEnd end = run_converter(options);
@@ -212,7 +241,7 @@ TEST_F(Faults, InjectedFailuresKeepTheSamePromise) {
                 ++failed;
                 EXPECT_EQ(end.status, 1) << end.err;
                 if (!fault.messages) {
-                    EXPECT_NE(end.err.find("movie-extract: "), std::string::npos) << "no message";
+                    EXPECT_NE(end.err.find(fault.says), std::string::npos) << end.err;
                 }
                 // A header that could not be brought up to date at the end
                 // still states the samples up to its last update.
@@ -220,15 +249,20 @@ TEST_F(Faults, InjectedFailuresKeepTheSamePromise) {
                 const Kept kept = expect_kept(ref, ".", header_behind ? AUDIO_STEP_BYTES : 0);
                 if (fault.movie_read) {
                     EXPECT_NE(end.err.find("movie-extract: BOOK.MOV: "), std::string::npos) << end.err;
+                    EXPECT_EQ(std::count(end.err.begin(), end.err.end(), '\n'), 1) << end.err;
+                    // Every read is of bytes some chunk needs: the run stops there.
+                    EXPECT_TRUE(kept.images < ref.images.size() ||
+                                kept.stated < static_cast<std::int64_t>(ref.samples.size()))
+                        << "the run went on after a read error";
                     if (kept.images > 0) ++read_errors_after_images;
                 }
             }
             clear_outputs(".");
         }
-        if (std::string(fault.points).ends_with("reduce")) {
-            EXPECT_EQ(failed, 0) << "short writes are not failures";
+        if (fault.harmless) {
+            EXPECT_EQ(failed, 0) << "short or interrupted calls are not failures";
         } else {
-            EXPECT_GT(failed, 0) << fault.points << " never failed";
+            EXPECT_GT(failed, 0) << fault.enable << " never failed";
         }
         if (fault.movie_read) {
             EXPECT_GT(read_errors_after_images, 0) << "no read error came after the first image";
@@ -250,6 +284,40 @@ TEST_F(Faults, FileSizeLimitIsReportedLikeAFullDisk) {
     EXPECT_EQ(kept.stated, 100);
 }
 
+TEST_F(Faults, NobodyReadingTheMessagesChangesNothing) {
+    MovieBuilder movie = varied_movie(3, 100);
+    add_chunk(movie, CHUNK_AUDIO, 100, Bytes(10, 1));  // cut short: damage, reported last
+    ASSERT_TRUE(write_movie(movie, "BOOK.MOV"));
+    ChildOptions options;
+    options.unread_stderr = true;
+    const ChildEnd end = run_converter(options);
+    EXPECT_EQ(end.signal, 0);
+    EXPECT_EQ(end.status, 2);
+    EXPECT_EQ(tga_files().size(), 3u);
+}
+
+TEST_F(Faults, MovieCutWhileItIsReadIsDamage) {
+    const MovieBuilder movie = varied_movie(600, 1470);
+    ASSERT_TRUE(write_movie(movie, "BOOK.MOV"));
+    const Reference ref = reference_of(dir / "BOOK.MOV");
+    const Child child = start_converter();
+    std::error_code ec;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::exists("00000000.tga", ec)) {
+        ASSERT_LT(std::chrono::steady_clock::now(), give_up);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    kill(child.pid, SIGSTOP);
+    fs::resize_file("BOOK.MOV", movie.bytes.size() * 3 / 4);
+    kill(child.pid, SIGCONT);
+    const ChildEnd end = wait_converter(child);
+    EXPECT_EQ(end.status, 2) << end.err;
+    EXPECT_NE(end.err.find("movie-extract: BOOK.MOV: chunk at offset "), std::string::npos) << end.err;
+    EXPECT_EQ(std::count(end.err.begin(), end.err.end(), '\n'), 1) << end.err;
+    const Kept kept = expect_kept(ref, ".");
+    EXPECT_LT(kept.images, ref.images.size());
+}
+
 TEST_F(Faults, InterruptionsEndTheRunCleanly) {
     // Pictures, then a 200 MiB sound chunk (a hole in the file), then more.
     constexpr std::int32_t LONG_SOUND = 200 << 20;
@@ -269,16 +337,18 @@ TEST_F(Faults, InterruptionsEndTheRunCleanly) {
     const std::int64_t before_long_sound = 600 * 1470;
 
     // When to send it: once the first image is there, half way through the
-    // pictures, or inside the long sound chunk.
+    // pictures, or inside the long sound chunk; and the samples the run must
+    // stop before, looking between chunks and between pieces of a long one.
     struct Moment {
         const char* name;
         const char* file;
         std::uintmax_t size;
+        std::int64_t stops_before;
     };
     const Moment moments[] = {
-        {"after the first image", "00000000.tga", 1},
-        {"half way through the pictures", "00000300.tga", 1},
-        {"inside a 200 MiB sound chunk", "BOOK.WAV", 8u << 20},
+        {"after the first image", "00000000.tga", 1, before_long_sound},
+        {"half way through the pictures", "00000300.tga", 1, before_long_sound},
+        {"inside a 200 MiB sound chunk", "BOOK.WAV", 8u << 20, before_long_sound + LONG_SOUND},
     };
     for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
         for (const Moment& moment : moments) {
@@ -303,8 +373,8 @@ TEST_F(Faults, InterruptionsEndTheRunCleanly) {
                 EXPECT_NE(end.err.find("movie-extract: interrupted by " + name), std::string::npos) << end.err;
                 EXPECT_EQ(std::count(end.err.begin(), end.err.end(), '\n'), 1) << end.err;
             }
+            EXPECT_LT(kept.stated, moment.stops_before) << "the run went on after the signal";
             if (moment.size > 1) {
-                EXPECT_LT(kept.stated, before_long_sound + LONG_SOUND) << "the long chunk was copied to its end";
                 std::printf("%s stopped a 200 MiB sound chunk in %.1f ms\n", strsignal(sig), ms);
             }
             clear_outputs(".");

@@ -150,7 +150,13 @@ Child start_converter(const ChildOptions& options) {
     child.pid = fork();
     if (child.pid == 0) {
         // Only async-signal-safe calls between fork and exec.
-        dup2(child.err_fd, 2);
+        int unread[2];
+        if (options.unread_stderr && pipe(unread) == 0) {
+            close(unread[0]);
+            dup2(unread[1], 2);
+        } else {
+            dup2(child.err_fd, 2);
+        }
         dup2(quiet, 1);
         if (options.file_size_limit >= 0) {
             const rlimit limit{static_cast<rlim_t>(options.file_size_limit), static_cast<rlim_t>(options.file_size_limit)};

@@ -92,6 +92,7 @@ struct ChildOptions {
     std::vector<std::string> env;      // extra NAME=value entries
     long long file_size_limit = -1;    // RLIMIT_FSIZE in bytes, when not -1
     bool fixed_addresses = false;      // no address randomisation, for repeatable runs
+    bool unread_stderr = false;        // standard error a pipe whose reading end is closed
 };
 struct Child {
     pid_t pid = -1;
