@@ -1,6 +1,6 @@
 # The manual page carries the version; it is installed gzipped, as Debian
 # keeps manual pages.
-configure_file(docs/movie-extract.1 ${CMAKE_BINARY_DIR}/movie-extract.1 @ONLY)
+configure_file(docs/movie-extract.1.in ${CMAKE_BINARY_DIR}/movie-extract.1 @ONLY)
 find_program(GZIP_PROGRAM gzip)
 if(GZIP_PROGRAM)
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/movie-extract.1.gz

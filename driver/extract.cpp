@@ -51,6 +51,12 @@ void report_cut(Run& run, std::int64_t offset, const std::string& what, std::int
     if (run.movie.error == 0) report_damage(run, offset, what, had, wanted);
 }
 
+// The one line on standard output, before the reason on standard error.
+void say_movie_unopened() {
+    std::puts("error opening BOOK.MOV file");
+    std::fflush(stdout);
+}
+
 bool show_picture(Run& run) {
     const int error = write_frame_image(run.frames, run.state);
     if (error == 0) return true;
@@ -138,31 +144,35 @@ bool ascii_iequal(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string find_movie_name() {
+std::vector<std::string> find_movie_names() {
     std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(MOVIE_FILE_NAME, ec))) return MOVIE_FILE_NAME;
-    std::string found;
-    int matches = 0;
+    if (std::filesystem::exists(std::filesystem::symlink_status(MOVIE_FILE_NAME, ec))) return {MOVIE_FILE_NAME};
+    std::vector<std::string> found;
     for (std::filesystem::directory_iterator it(".", ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (ascii_iequal(name, MOVIE_FILE_NAME)) {
-            found = name;
-            ++matches;
-        }
+        std::string name = it->path().filename().string();
+        if (ascii_iequal(name, MOVIE_FILE_NAME)) found.push_back(std::move(name));
     }
-    return matches == 1 ? found : std::string{};
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 int extract_movie() {
     auto run = std::make_unique<Run>();
     MovieReader& movie = run->movie;
 
-    std::string name = find_movie_name();
-    if (name.empty()) name = MOVIE_FILE_NAME;  // reported as missing below
+    const std::vector<std::string> names = find_movie_names();
+    if (names.size() > 1) {
+        say_movie_unopened();
+        std::string list;
+        for (const auto& name : names) list += (list.empty() ? "" : ", ") + name;
+        std::fprintf(stderr, "movie-extract: %s: more than one file matches it when letter case is ignored: %s\n",
+                     MOVIE_FILE_NAME, list.c_str());
+        return EXIT_FAILED;
+    }
+    const std::string name = names.empty() ? MOVIE_FILE_NAME : names.front();  // a missing one is reported below
     if (!movie_open(movie, name)) {
         const int error = errno;
-        std::puts("error opening BOOK.MOV file");
-        std::fflush(stdout);
+        say_movie_unopened();
         report_file_error(name, error);
         return EXIT_FAILED;
     }
@@ -173,7 +183,12 @@ int extract_movie() {
     }
     frame_writer_init(run->frames);
 
-    movie_skip(movie, MOVIE_HEADER_BYTES);
+    if (const std::int64_t header = movie_skip(movie, MOVIE_HEADER_BYTES);
+        header < MOVIE_HEADER_BYTES && movie.error == 0) {
+        std::fprintf(stderr, "movie-extract: %s: header cut short (%lld of %lld bytes)\n", movie.name.c_str(),
+                     static_cast<long long>(header), static_cast<long long>(MOVIE_HEADER_BYTES));
+        run->damaged = true;
+    }
     while (movie.position < movie.size && interruption_signal() == 0) {
         const std::int64_t offset = movie.position;
         ChunkHeader head;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 inline constexpr const char* MOVIE_FILE_NAME = "BOOK.MOV";
 
@@ -17,7 +18,7 @@ inline constexpr int EXIT_INTERRUPTED = 128;
 // picture. Returns the exit status.
 int extract_movie();
 
-// The movie's name: BOOK.MOV itself, or else the one directory entry that
-// matches it ignoring the case of ASCII letters. Empty when there is none
-// or more than one.
-std::string find_movie_name();
+// The movie's names: BOOK.MOV itself, or else every directory entry that
+// matches it ignoring the case of ASCII letters, sorted. Only one name is a
+// movie to read.
+std::vector<std::string> find_movie_names();

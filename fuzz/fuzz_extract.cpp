@@ -17,6 +17,12 @@ namespace {
 
 int quiet_stderr = -1;
 int scratch_dir = -1;
+std::string scratch_path;
+
+void remove_scratch_dir() {
+    std::error_code ec;
+    std::filesystem::remove_all(scratch_path, ec);
+}
 
 // The conversion works in the current directory; the fuzzer reads and writes
 // its corpus by relative paths, so the directory is changed only around it.
@@ -24,6 +30,8 @@ bool make_scratch_dir() {
     const char* shm = "/dev/shm";
     std::string pattern = std::string(std::filesystem::is_directory(shm) ? shm : "/tmp") + "/movie-extract-fuzz-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    scratch_path = pattern;
+    std::atexit(remove_scratch_dir);
     scratch_dir = open(pattern.c_str(), O_RDONLY | O_DIRECTORY);
     quiet_stderr = open("/dev/null", O_WRONLY);
     return scratch_dir >= 0 && quiet_stderr >= 0;

@@ -179,19 +179,17 @@ TEST_F(Conversion, UnknownChunksArePassedOver) {
 }
 
 TEST_F(Conversion, MovieOfOnlyAHeaderGivesAnEmptySoundTrack) {
-    for (std::size_t size : {0u, 5u, 32u}) {
-        MovieBuilder movie;
-        movie.bytes.assign(size, 0xAB);
-        const RunResult r = convert(movie);
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.err, "");
-        EXPECT_TRUE(tga_files().empty());
-        const Bytes empty_wav = {0x52, 0x49, 0x46, 0x46, 0x24, 0x00, 0x00, 0x00, 0x57, 0x41, 0x56,
-                                 0x45, 0x66, 0x6D, 0x74, 0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
-                                 0x01, 0x00, 0x22, 0x56, 0x00, 0x00, 0x22, 0x56, 0x00, 0x00, 0x01,
-                                 0x00, 0x08, 0x00, 0x64, 0x61, 0x74, 0x61, 0x00, 0x00, 0x00, 0x00};
-        EXPECT_EQ(read_file("BOOK.WAV"), empty_wav) << size;
-    }
+    MovieBuilder movie;
+    movie.bytes.assign(32, 0xAB);
+    const RunResult r = convert(movie);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(tga_files().empty());
+    const Bytes empty_wav = {0x52, 0x49, 0x46, 0x46, 0x24, 0x00, 0x00, 0x00, 0x57, 0x41, 0x56,
+                             0x45, 0x66, 0x6D, 0x74, 0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
+                             0x01, 0x00, 0x22, 0x56, 0x00, 0x00, 0x22, 0x56, 0x00, 0x00, 0x01,
+                             0x00, 0x08, 0x00, 0x64, 0x61, 0x74, 0x61, 0x00, 0x00, 0x00, 0x00};
+    EXPECT_EQ(read_file("BOOK.WAV"), empty_wav);
 }
 
 TEST_F(Conversion, OddAndEmptyAudioChunksAddExactlyTheirSamples) {
@@ -263,6 +261,8 @@ TEST_F(Conversion, MovieNameIsFoundWhateverItsLetterCase) {
     r = convert_here();
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "error opening BOOK.MOV file\n");
+    EXPECT_EQ(r.err, "movie-extract: BOOK.MOV: more than one file matches it when letter case is ignored: "
+                     "Book.mov, book.Mov\n");
     EXPECT_FALSE(file_exists("BOOK.WAV"));
 }
 

@@ -58,6 +58,18 @@ TEST_F(DamagedMovie, ChunkHeadCutShortEndsTheRun) {
     }
 }
 
+TEST_F(DamagedMovie, MovieShorterThanItsHeaderGivesAnEmptySoundTrack) {
+    for (const std::size_t size : {0u, 10u, 31u}) {
+        MovieBuilder movie;
+        movie.bytes.assign(size, CHUNK_REPEAT);
+        const RunResult r = convert(movie);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "movie-extract: BOOK.MOV: header cut short (" + std::to_string(size) + " of 32 bytes)\n");
+        EXPECT_TRUE(tga_files().empty());
+        EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{})) << size;
+    }
+}
+
 TEST_F(DamagedMovie, NegativeLengthEndsTheRunBeforeTheChunk) {
     for (const int type : {int{CHUNK_AUDIO}, int{CHUNK_REPEAT}, 9}) {
         std::filesystem::remove("00000000.tga");
