@@ -1,5 +1,5 @@
-# cpack makes the .deb and the .tar.gz in a build folder; cpack -G DEB makes
-# the .deb alone.
+# cpack makes the .deb and the .tar.gz in a build folder (cpack -G DEB makes
+# the .deb alone), and the .zip in a Windows build folder.
 set(CPACK_PACKAGE_NAME movie-extract)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
@@ -12,8 +12,17 @@ as they go, and every fault is reported with the file and the reason.")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGE_CONTACT "movie-extract maintainers <maintainers@movie-extract.invalid>")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_GENERATOR DEB TGZ)
 set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  # A .zip of the program, the README, the licence and the changelog.
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+          DESTINATION .)
+  include(CPack)
+  return()
+endif()
+set(CPACK_GENERATOR DEB TGZ)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)

@@ -1,20 +1,23 @@
-// Interruption by SIGINT, SIGTERM or SIGHUP. The handler only notes the
-// signal; the run looks at it between chunks and between the pieces of a
-// long copy, finishes its files, and the process then ends by the same
-// signal, so that whoever started it sees how it ended.
+// Interruption: SIGINT, SIGTERM or SIGHUP on POSIX systems; Ctrl-C,
+// Ctrl-Break or a closed console window on Windows. The handler only notes
+// the event; the run looks at it between chunks and between the pieces of a
+// long copy, finishes its files, and the process then ends the way that
+// platform's programs end when so interrupted, so that whoever started it
+// sees how it ended. One file a platform implements these
+// (interruption_posix.cpp, interruption_windows.cpp).
 #pragma once
 
-// Installs the handlers. SIGPIPE and SIGXFSZ are ignored: a closed standard
-// error must not end the conversion half way, and a file-size limit shows up
-// as a failed write (EFBIG), like a full disk.
+// Installs the handlers. On POSIX systems SIGPIPE and SIGXFSZ are ignored: a
+// closed standard error must not end the conversion half way, and a
+// file-size limit shows up as a failed write (EFBIG), like a full disk.
 void interruption_install();
 
-// The signal that asked the run to stop, 0 if none.
+// The event that asked the run to stop, 0 if none.
 int interruption_signal();
 
-// "SIGINT", "SIGTERM" or "SIGHUP".
+// Its name for messages: "SIGINT", "Ctrl-C", ...
 const char* interruption_name(int signal_number);
 
-// Ends the process by `signal_number` with its default action. Returns only
-// if the signal could not end it.
+// Ends the process as the event does by default: by the same signal on POSIX
+// systems, with STATUS_CONTROL_C_EXIT on Windows. Returns only if it could not.
 void interruption_resend(int signal_number);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "movie/movie_file.h"
+
 namespace {
 
 // The movie's file offset is position + buffered bytes; reading never goes
@@ -59,8 +61,7 @@ bool movie_open(MovieReader& movie, const std::string& name) {
     movie.file = std::fopen(name.c_str(), "rb");
     if (movie.file == nullptr) return false;
     std::setvbuf(movie.file, nullptr, _IONBF, 0);  // reads go through our own buffer
-    if (fseeko(movie.file, 0, SEEK_END) != 0 || (movie.size = ftello(movie.file)) < 0 ||
-        fseeko(movie.file, 0, SEEK_SET) != 0) {
+    if ((movie.size = movie_file_size(movie.file)) < 0 || !movie_file_seek(movie.file, 0)) {
         const int saved = errno;
         movie_close(movie);
         errno = saved;
@@ -103,7 +104,7 @@ std::int64_t movie_skip(MovieReader& movie, std::int64_t count) {
     }
     const std::int64_t target = movie.position + step;
     movie.begin = movie.end = 0;
-    if (fseeko(movie.file, target, SEEK_SET) != 0) {
+    if (!movie_file_seek(movie.file, target)) {
         movie.error = errno != 0 ? errno : EIO;
         movie.size = movie.position;
         return 0;

@@ -87,7 +87,7 @@ std::int64_t audio_copy_chunk(AudioTrack& audio, MovieReader& movie, std::int64_
 }
 
 int audio_finish(AudioTrack& audio) {
-    if (audio.file.fd < 0) return audio.error;
+    if (!output_is_open(audio.file)) return audio.error;
     if (audio.error == 0 && audio.buffered > 0) write_step(audio);
     if (audio.error != 0) {
         // State what did reach the file, however much of a write went through.

@@ -104,12 +104,14 @@ TEST_F(DamagedMovie, AudioCutShortKeepsTheSamplesThatAreThere) {
     EXPECT_NE(r.err.find("(4 of 10 bytes)"), std::string::npos) << r.err;
     EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{0x11, 1, 2, 3, 4}));
 
-    // Found under another letter case, the movie is named as found.
+    // Found under another letter case, the movie is named as found; a file
+    // system that ignores case finds it as BOOK.MOV itself.
     std::filesystem::remove("BOOK.MOV");
     ASSERT_TRUE(write_movie(movie, "book.mov"));
     const RunResult lower = convert_here();
     EXPECT_EQ(lower.status, 2);
-    EXPECT_NE(lower.err.find("movie-extract: book.mov: chunk at offset " + std::to_string(at) + ": "),
+    const std::string found = ON_WINDOWS ? "BOOK.MOV" : "book.mov";
+    EXPECT_NE(lower.err.find("movie-extract: " + found + ": chunk at offset " + std::to_string(at) + ": "),
               std::string::npos) << lower.err;
 }
 

@@ -62,6 +62,7 @@ TEST_F(FailingOutput, ImageThatCannotBeCreatedEndsTheRun) {
 }
 
 TEST_F(FailingOutput, ImageOnAFullDiskIsRemoved) {
+    SKIP_ON_WINDOWS("there is no /dev/full; Faults.RealFullDisksKeepEveryCompleteFile fills a real disk");
     fs::create_symlink("/dev/full", "00000000.tga");
     const RunResult r = convert(three_pictures_with_sound());
     EXPECT_EQ(r.status, 1);
@@ -72,6 +73,7 @@ TEST_F(FailingOutput, ImageOnAFullDiskIsRemoved) {
 }
 
 TEST_F(FailingOutput, NamedPipesFailInsteadOfBlockingAndStay) {
+    SKIP_ON_WINDOWS("a folder holds no named pipes");
     ASSERT_EQ(mkfifo("00000001.tga", 0600), 0);
     RunResult r = convert(three_pictures_with_sound());
     EXPECT_EQ(r.status, 1);
@@ -104,6 +106,7 @@ TEST_F(FailingOutput, NamedPipesFailInsteadOfBlockingAndStay) {
 }
 
 TEST_F(FailingOutput, SoundTrackOnAFullDiskIsReported) {
+    SKIP_ON_WINDOWS("there is no /dev/full; Faults.RealFullDisksKeepEveryCompleteFile fills a real disk");
     fs::create_symlink("/dev/full", "BOOK.WAV");
     MovieBuilder small = three_pictures_with_sound();
     RunResult r = convert(small);

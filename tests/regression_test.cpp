@@ -32,7 +32,7 @@ TEST_F(RegressionReplay, EveryKeptInputConvertsSafely) {
     const fs::path seeds = dir / "seeds";
     fs::create_directory(seeds);
     std::string command;
-    for (const auto& word : target_command(MAKE_FUZZ_SEEDS)) command += word + " ";
+    for (const auto& word : target_command(MAKE_FUZZ_SEEDS, TOOLS_EMULATOR)) command += word + " ";
     command += seeds.string();
     ASSERT_EQ(std::system(command.c_str()), 0);
     replay_folder(seeds, replayed);

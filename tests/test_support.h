@@ -76,14 +76,31 @@ inline constexpr bool UNDER_SANITIZER = false;
 inline constexpr bool UNDER_SANITIZER = false;
 #endif
 
-// The program that runs the converter's target code on this host, if any
-// (an emulator); empty when it runs natively.
+// The program that runs the converter on this host, if any (qemu-user for a
+// cross build, wine for a Windows build); empty when it runs natively. The
+// build's own tools run under TOOLS_EMULATOR.
 #ifndef CONVERTER_EMULATOR
 #define CONVERTER_EMULATOR ""
 #endif
+#ifndef TOOLS_EMULATOR
+#define TOOLS_EMULATOR ""
+#endif
 inline const std::string MOVIE_EXTRACT_EMULATOR = CONVERTER_EMULATOR;
 // The emulator and its options, then `program`: the words that start it.
-std::vector<std::string> target_command(const std::string& program);
+std::vector<std::string> target_command(const std::string& program,
+                                        const std::string& emulator = MOVIE_EXTRACT_EMULATOR);
+
+// The converter under test is another build's Windows program, run under
+// wine: every conversion starts it as a child, and the surroundings Windows
+// does not have are skipped. Its console lines end in CR LF.
+#ifdef CONVERTER_ON_WINDOWS
+inline constexpr bool ON_WINDOWS = true;
+#else
+inline constexpr bool ON_WINDOWS = false;
+#endif
+inline const std::string NEWLINE = ON_WINDOWS ? "\r\n" : "\n";
+#define SKIP_ON_WINDOWS(reason) \
+    if (ON_WINDOWS) GTEST_SKIP() << "Windows: " << reason
 
 // The converter as a child process in the current directory, with standard
 // error kept and standard output discarded.
@@ -96,12 +113,14 @@ struct ChildOptions {
 };
 struct Child {
     pid_t pid = -1;
-    int err_fd = -1;  // a file that collects its standard error
+    int err_fd = -1;  // files that collect its standard error and output
+    int out_fd = -1;
 };
 struct ChildEnd {
     int status = -1;  // exit status, or -1 when ended by a signal
     int signal = 0;   // the signal that ended it
-    std::string err;
+    std::string err;  // lines end in "\n" on every platform
+    std::string out;  // as written
 };
 Child start_converter(const ChildOptions& options = {});
 ChildEnd wait_converter(Child child);

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 
 #include "tools/movie_builder.h"
 
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
         std::vector<std::uint8_t> tone(SAMPLES_PER_PICTURE);
         for (auto& s : tone) {
             const double pitch = i < PICTURES / 2 ? 440.0 : 660.0;
-            s = static_cast<std::uint8_t>(128 + 60 * std::sin(2 * M_PI * pitch * static_cast<double>(sample++) / 22050));
+            s = static_cast<std::uint8_t>(128 + 60 * std::sin(2 * std::numbers::pi * pitch * static_cast<double>(sample++) / 22050));
         }
         add_audio(movie, tone);
         if (i % 10 == 9) {

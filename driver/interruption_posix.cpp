@@ -1,3 +1,4 @@
+// Interruption on POSIX systems, by signals.
 #include "driver/interruption.h"
 
 #include <csignal>

@@ -1,0 +1,13 @@
+// The movie's stream positioned with 64-bit offsets, so that a movie past
+// 2 GiB reads the same on every platform. One file a platform implements
+// these (movie_file_posix.cpp, movie_file_windows.cpp).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// Moves to `offset` bytes from the start. Returns false, with errno set, on failure.
+bool movie_file_seek(std::FILE* file, std::int64_t offset);
+
+// The size of the file, measured by moving to its end; -1, with errno set, on failure.
+std::int64_t movie_file_size(std::FILE* file);
