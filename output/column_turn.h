@@ -2,9 +2,12 @@
 //
 // This is the one costly step of writing an image, so it is done in blocks
 // of 16 columns, two or four at a time where it can, with the widest byte
-// shuffles the processor has: AVX-512 (BW) or AVX2 where the processor
-// reports them, SSE2 on any x86-64, a plain loop elsewhere. All give the
-// same bytes.
+// interleaves the processor has. One network, written with the compiler's
+// vector types, becomes each processor's own interleaves: SSE2 on any
+// x86-64, and AVX2 or AVX-512 (BW) where the processor reports them; NEON on
+// aarch64; AltiVec, z/Architecture vectors and the like elsewhere. A plain
+// loop serves compilers without vector types (MSVC) and processors without
+// vector registers. All give the same bytes.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +15,8 @@
 
 #include "movie/movie_format.h"
 
-enum class TurnMethod { PLAIN, SSE2, AVX2, AVX512 };
+// VECTOR: 16-byte vectors; AVX2: 32 bytes; AVX512: 64 bytes.
+enum class TurnMethod { PLAIN, VECTOR, AVX2, AVX512 };
 
 inline constexpr int TURN_BLOCK_COLUMNS = 16;
 

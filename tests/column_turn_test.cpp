@@ -20,7 +20,7 @@ TEST(ColumnTurn, EveryMethodMatchesThePlainPicture) {
     const Span spans[] = {{0, FRAME_BYTES}, {0, 1}, {FRAME_BYTES - 1, FRAME_BYTES}, {31 * 200 + 199, 32 * 200 + 1},
                           {100 * 200 + 5, 100 * 200 + 6}, {250 * 200, 300 * 200}, {17 * 200, 117 * 200},
                           {48 * 200, FRAME_BYTES}, {16 * 200 + 3, 47 * 200}, {32 * 200, 64 * 200}};
-    for (TurnMethod method : {TurnMethod::PLAIN, TurnMethod::SSE2, TurnMethod::AVX2, TurnMethod::AVX512}) {
+    for (TurnMethod method : {TurnMethod::PLAIN, TurnMethod::VECTOR, TurnMethod::AVX2, TurnMethod::AVX512}) {
         if (!turn_method_available(method)) continue;
         for (const Span& span : spans) {
             Rows rows(FRAME_BYTES, 0xEE);
