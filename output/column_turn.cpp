@@ -228,10 +228,10 @@ __attribute__((target("avx512f,avx512bw"))) void turn_quad_avx512(const std::uin
 
 bool turn_method_available(TurnMethod method) {
     switch (method) {
-        case TurnMethod::PLAIN: return true;
 #if HAVE_VECTOR_TYPES
-        case TurnMethod::VECTOR: return true;
+        case TurnMethod::VECTOR:
 #endif
+        case TurnMethod::PLAIN: return true;
 #if HAVE_X86_WIDE_VECTORS
         case TurnMethod::AVX2: return __builtin_cpu_supports("avx2") != 0;
         case TurnMethod::AVX512: return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
