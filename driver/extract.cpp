@@ -91,12 +91,11 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
             // After a read error the movie goes on where it could not be read,
             // so a picture cut there is not the movie's: it is not shown.
             if (outcome.cut_short && movie.error != 0) return false;
-            const bool cut = outcome.cut_short;
-            if (cut || outcome.outside_frame) {
-                const char* what = cut && outcome.outside_frame
+            if (outcome.cut_short || outcome.outside_frame) {
+                const char* what = outcome.cut_short && outcome.outside_frame
                                        ? "picture chunk writes outside the picture (dropped) and is cut short"
-                                   : cut ? "picture chunk cut short"
-                                         : "picture chunk writes outside the picture; those pixels dropped";
+                                   : outcome.cut_short ? "picture chunk cut short"
+                                                       : "picture chunk writes outside the picture; those pixels dropped";
                 report_damage(run, offset, what);
             }
             return show_picture(run) && !outcome.cut_short;

@@ -208,6 +208,6 @@ ChildEnd wait_converter(Child child) {
     end.err = take_scratch_file(child.err_fd);
     end.out = take_scratch_file(child.out_fd);
     // Windows ends console lines in CR LF; only standard output is compared as written.
-    for (std::size_t at; (at = end.err.find("\r\n")) != std::string::npos;) end.err.erase(at, 1);
+    for (std::size_t at = 0; (at = end.err.find("\r\n", at)) != std::string::npos;) end.err.erase(at, 1);
     return end;
 }

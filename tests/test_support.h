@@ -102,8 +102,8 @@ inline const std::string NEWLINE = ON_WINDOWS ? "\r\n" : "\n";
 #define SKIP_ON_WINDOWS(reason) \
     if (ON_WINDOWS) GTEST_SKIP() << "Windows: " << reason
 
-// The converter as a child process in the current directory, with standard
-// error kept and standard output discarded.
+// The converter as a child process in the current directory, with its
+// standard error and output kept.
 struct ChildOptions {
     std::vector<std::string> wrapper;  // a program to start it through, with its options
     std::vector<std::string> env;      // extra NAME=value entries
