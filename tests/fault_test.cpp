@@ -123,6 +123,31 @@ MovieBuilder varied_movie(int pictures, std::size_t samples_each) {
     return movie;
 }
 
+// Unmounts the small disk. Under wine the server holds the converter's
+// current folder open a moment after the converter has ended, so a busy disk
+// is tried again for a while; a disk still busy then names what holds it,
+// and is detached.
+std::string unmount(const fs::path& disk) {
+    for (int tries = 0; umount(disk.c_str()) != 0; ++tries) {
+        if (errno != EBUSY || tries == 200) {
+            std::string why = std::strerror(errno);
+            for (const auto& proc : fs::directory_iterator("/proc")) {
+                std::error_code ec;
+                for (const auto& fd : fs::directory_iterator(proc.path() / "fd", ec)) {
+                    const fs::path held = fs::read_symlink(fd.path(), ec);
+                    if (!ec && held.native().starts_with(disk.native())) why += "; held by " + proc.path().string();
+                }
+                const fs::path cwd = fs::read_symlink(proc.path() / "cwd", ec);
+                if (!ec && cwd.native().starts_with(disk.native())) why += "; the folder of " + proc.path().string();
+            }
+            umount2(disk.c_str(), MNT_DETACH);  // out of the way of later tests
+            return why;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return "";
+}
+
 void clear_outputs(const fs::path& dir) {
     for (const auto& entry : fs::directory_iterator(dir))
         if (entry.path().filename() != "BOOK.MOV") fs::remove(entry.path());
@@ -161,7 +186,7 @@ TEST_F(Faults, RealFullDisksKeepEveryCompleteFile) {
         }
         clear_outputs(".");
         fs::current_path(dir);
-        ASSERT_EQ(umount(disk.c_str()), 0);
+        ASSERT_EQ(unmount(disk), "");
     }
     EXPECT_TRUE(at_image && inside_sound && at_last_samples && complete)
         << at_image << inside_sound << at_last_samples << complete;
