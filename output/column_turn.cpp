@@ -89,7 +89,10 @@ template <typename E, bool HIGH, typename V>
 // vectors of 32 or 64 bytes each 16-byte lane runs the same network on its
 // own square, lane k holding the square k blocks to the right, so every
 // result is 32 or 64 bytes of one row. `a` holds the columns of one band of
-// 16 rows; the rows go to `dst`.
+// 16 rows; the rows go to `dst`. Every loop is unrolled (GCC's pragma, which
+// Clang takes too), so that the vectors live in registers. Clang 14 left the
+// first loop rolled, over vectors kept in memory, and turned a picture with
+// AVX-512 in 2.0 us against 1.1 us unrolled; GCC 12 unrolls it either way.
 template <int BYTES>
 [[gnu::always_inline]] inline void turn_band(typename Vectors<BYTES>::u8 (&a)[16], std::uint8_t* dst) {
     using V = typename Vectors<BYTES>::u8;
@@ -97,20 +100,26 @@ template <int BYTES>
     using U32 = typename Vectors<BYTES>::u32;
     using U64 = typename Vectors<BYTES>::u64;
     V b[16];
+#pragma GCC unroll 8
     for (Index i = 0; i < 8; ++i) {
         b[i] = interleave_as<V, false>(a[2 * i], a[2 * i + 1]);
         b[i + 8] = interleave_as<V, true>(a[2 * i], a[2 * i + 1]);
     }
+#pragma GCC unroll 2
     for (Index h = 0; h < 16; h += 8)
+#pragma GCC unroll 4
         for (Index k = 0; k < 4; ++k) {
             a[h + k] = interleave_as<U16, false>(b[h + 2 * k], b[h + 2 * k + 1]);
             a[h + k + 4] = interleave_as<U16, true>(b[h + 2 * k], b[h + 2 * k + 1]);
         }
+#pragma GCC unroll 4
     for (Index g = 0; g < 16; g += 4)
+#pragma GCC unroll 2
         for (Index m = 0; m < 2; ++m) {
             b[g + m] = interleave_as<U32, false>(a[g + 2 * m], a[g + 2 * m + 1]);
             b[g + m + 2] = interleave_as<U32, true>(a[g + 2 * m], a[g + 2 * m + 1]);
         }
+#pragma GCC unroll 8
     for (Index r = 0; r < 16; r += 2) {
         const V lo = interleave_as<U64, false>(b[r], b[r + 1]);
         const V hi = interleave_as<U64, true>(b[r], b[r + 1]);
