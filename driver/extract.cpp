@@ -1,9 +1,7 @@
 #include "driver/extract.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -29,9 +27,8 @@ struct Run {
     bool failed = false;
 };
 
-void report_file_error(const std::string& name, int error) {
-    const char* reason = error == MOVIE_NOT_REGULAR ? "not a regular file" : std::strerror(error);
-    std::fprintf(stderr, "movie-extract: %s: %s\n", name.c_str(), reason);
+void report_file_error(const std::string& name, FileError error) {
+    std::fprintf(stderr, "movie-extract: %s: %s\n", name.c_str(), file_error_text(error));
 }
 
 void report_damage(Run& run, std::int64_t offset, const std::string& what, std::int64_t had = -1,
@@ -58,7 +55,7 @@ void say_movie_unopened() {
 }
 
 bool show_picture(Run& run) {
-    const int error = write_frame_image(run.frames, run.state);
+    const FileError error = write_frame_image(run.frames, run.state);
     if (error == 0) return true;
     report_file_error(frame_image_name(run.frames.frame_counter).text, error);
     run.failed = true;
@@ -84,10 +81,12 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
                            PALETTE_PAYLOAD_BYTES);
                 return false;
             }
+            frame_writer_note_change(run.frames, WHOLE_FRAME);
             return true;
         }
         case CHUNK_DELTA: {
             const DeltaOutcome outcome = apply_delta_chunk(movie, head.length, run.state);
+            frame_writer_note_change(run.frames, outcome.written);
             // After a read error the movie goes on where it could not be read,
             // so a picture cut there is not the movie's: it is not shown.
             if (outcome.cut_short && movie.error != 0) return false;
@@ -120,7 +119,7 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
                 return false;
             }
             if (got < piece) break;
-            if (had < head.length && interruption_signal() != 0) return false;
+            if (had < head.length && interruption_event() != 0) return false;
         }
     } else {
         had = movie_skip(movie, head.length);
@@ -169,13 +168,12 @@ int extract_movie() {
         return EXIT_FAILED;
     }
     const std::string name = names.empty() ? MOVIE_FILE_NAME : names.front();  // a missing one is reported below
-    if (!movie_open(movie, name)) {
-        const int error = errno;
+    if (const FileError error = movie_open(movie, name); error != 0) {
         say_movie_unopened();
         report_file_error(name, error);
         return EXIT_FAILED;
     }
-    if (const int error = audio_begin(run->audio); error != 0) {
+    if (const FileError error = audio_begin(run->audio); error != 0) {
         report_file_error(AUDIO_FILE_NAME, error);
         movie_close(movie);
         return EXIT_FAILED;
@@ -188,7 +186,7 @@ int extract_movie() {
                      static_cast<long long>(header), static_cast<long long>(MOVIE_HEADER_BYTES));
         run->damaged = true;
     }
-    while (movie.position < movie.size && interruption_signal() == 0) {
+    while (movie.position < movie.size && interruption_event() == 0) {
         const std::int64_t offset = movie.position;
         ChunkHeader head;
         const std::size_t got = read_chunk_header(movie, head);
@@ -204,21 +202,23 @@ int extract_movie() {
         report_file_error(movie.name, movie.error);
         run->failed = true;
     }
-    if (audio_samples(run->audio) > WAV_MAX_DATA_BYTES)
+    // Every sample is in the file, so the status stays 0; only the header
+    // cannot say how many there are.
+    if (const char* capped = wav_capped_sizes(audio_samples(run->audio)); capped != nullptr)
         std::fprintf(stderr, "movie-extract: %s: the sound track is longer than a WAV header can state; "
-                             "its sizes are set to the largest value\n", AUDIO_FILE_NAME);
-    if (const int error = audio_finish(run->audio); error != 0) {
+                             "%s set to the largest value\n", AUDIO_FILE_NAME, capped);
+    if (const FileError error = audio_finish(run->audio); error != 0) {
         report_file_error(AUDIO_FILE_NAME, error);
         run->failed = true;
     }
     if (run->audio.header_error != 0)
         std::fprintf(stderr, "movie-extract: %s: its header could not be brought up to date: %s\n", AUDIO_FILE_NAME,
-                     std::strerror(run->audio.header_error));
+                     file_error_text(run->audio.header_error));
     movie_close(movie);
-    if (const int signal_number = interruption_signal(); signal_number != 0) {
+    if (const int event = interruption_event(); event != 0) {
         std::fprintf(stderr, "movie-extract: interrupted by %s; %s holds the sound copied so far\n",
-                     interruption_name(signal_number), AUDIO_FILE_NAME);
-        return EXIT_INTERRUPTED + signal_number;
+                     interruption_name(event), AUDIO_FILE_NAME);
+        return EXIT_INTERRUPTED + event;
     }
     if (run->failed) return EXIT_FAILED;
     return run->damaged ? EXIT_DAMAGED : EXIT_COMPLETE;

@@ -12,12 +12,15 @@
 // file-size limit shows up as a failed write (EFBIG), like a full disk.
 void interruption_install();
 
-// The event that asked the run to stop, 0 if none.
-int interruption_signal();
+// The event that asked the run to stop, 0 if none: the signal's number on
+// POSIX systems, which the exit status carries (128 + n); on Windows a
+// number of this program's own for the console event, which the exit code
+// does not carry.
+int interruption_event();
 
 // Its name for messages: "SIGINT", "Ctrl-C", ...
-const char* interruption_name(int signal_number);
+const char* interruption_name(int event);
 
 // Ends the process as the event does by default: by the same signal on POSIX
 // systems, with STATUS_CONTROL_C_EXIT on Windows. Returns only if it could not.
-void interruption_resend(int signal_number);
+void interruption_resend(int event);

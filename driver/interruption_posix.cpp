@@ -28,10 +28,10 @@ void interruption_install() {
     sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
-int interruption_signal() { return pending_signal; }
+int interruption_event() { return pending_signal; }
 
-const char* interruption_name(int signal_number) {
-    switch (signal_number) {
+const char* interruption_name(int event) {
+    switch (event) {
         case SIGINT: return "SIGINT";
         case SIGTERM: return "SIGTERM";
         case SIGHUP: return "SIGHUP";

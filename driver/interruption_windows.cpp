@@ -43,10 +43,10 @@ BOOL WINAPI note_event(DWORD type) {
 
 void interruption_install() { SetConsoleCtrlHandler(note_event, TRUE); }
 
-int interruption_signal() { return pending_event.load(); }
+int interruption_event() { return pending_event.load(); }
 
-const char* interruption_name(int signal_number) {
-    switch (signal_number) {
+const char* interruption_name(int event) {
+    switch (event) {
         case CTRL_C: return "Ctrl-C";
         case CTRL_BREAK: return "Ctrl-Break";
         case WINDOW_CLOSED: return "closing the console window";

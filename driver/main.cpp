@@ -5,6 +5,6 @@
 int main() {
     interruption_install();
     const int status = extract_movie();
-    if (const int signal_number = interruption_signal(); signal_number != 0) interruption_resend(signal_number);
+    if (const int event = interruption_event(); event != 0) interruption_resend(event);
     return status;
 }

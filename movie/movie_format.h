@@ -62,20 +62,22 @@ using FrameBuffer = std::array<std::uint8_t, FRAME_BYTES>;
 struct PictureState {
     Palette palette{};
     FrameBuffer frame{};
-    // Frame bytes [changed_begin, changed_end) hold everything written since
-    // the picture was last turned into rows, so the image writer can leave
-    // the other columns alone. A picture chunk only moves forward through the
-    // frame, so one span covers it.
-    std::size_t changed_begin = 0;
-    std::size_t changed_end = 0;
 };
 
-inline void mark_changed(PictureState& state, std::size_t begin, std::size_t end) {
-    if (state.changed_begin == state.changed_end) {
-        state.changed_begin = begin;
-        state.changed_end = end;
-        return;
-    }
-    if (begin < state.changed_begin) state.changed_begin = begin;
-    if (end > state.changed_end) state.changed_end = end;
+// Frame bytes [begin, end): what a chunk wrote into the picture. A picture
+// chunk only moves forward through the frame, so one span covers it.
+struct FrameSpan {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+inline constexpr FrameSpan WHOLE_FRAME{0, FRAME_BYTES};
+
+inline bool span_empty(const FrameSpan& span) { return span.begin >= span.end; }
+
+// The smallest span that covers both.
+inline FrameSpan span_union(const FrameSpan& a, const FrameSpan& b) {
+    if (span_empty(a)) return b;
+    if (span_empty(b)) return a;
+    return {a.begin < b.begin ? a.begin : b.begin, a.end > b.end ? a.end : b.end};
 }

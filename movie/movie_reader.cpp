@@ -43,32 +43,26 @@ void fill(MovieReader& movie, std::size_t want) {
 
 }  // namespace
 
-bool movie_open(MovieReader& movie, const std::string& name) {
+FileError movie_open(MovieReader& movie, const std::string& name) {
     movie = MovieReader{};
     movie.name = name;
     // Only a regular file has a size to measure; a named pipe would also
     // block the open until someone writes to it.
     std::error_code ec;
     const auto status = std::filesystem::status(name, ec);
-    if (std::filesystem::is_directory(status)) {
-        errno = EISDIR;
-        return false;
-    }
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-        errno = MOVIE_NOT_REGULAR;
-        return false;
-    }
+    if (std::filesystem::is_directory(status)) return EISDIR;
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return NOT_A_REGULAR_FILE;
+    errno = 0;
     movie.file = std::fopen(name.c_str(), "rb");
-    if (movie.file == nullptr) return false;
+    if (movie.file == nullptr) return errno != 0 ? errno : EIO;
     std::setvbuf(movie.file, nullptr, _IONBF, 0);  // reads go through our own buffer
     if ((movie.size = movie_file_size(movie.file)) < 0 || !movie_file_seek(movie.file, 0)) {
-        const int saved = errno;
+        const FileError error = errno != 0 ? errno : EIO;
         movie_close(movie);
-        errno = saved;
-        return false;
+        return error;
     }
     movie.buffer = std::make_unique<std::uint8_t[]>(MOVIE_BUFFER_BYTES);
-    return true;
+    return 0;
 }
 
 void movie_close(MovieReader& movie) {

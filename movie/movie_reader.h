@@ -12,6 +12,8 @@
 #include <span>
 #include <string>
 
+#include "movie/file_error.h"
+
 inline constexpr std::size_t MOVIE_BUFFER_BYTES = std::size_t{1} << 18;
 
 struct MovieReader {
@@ -19,16 +21,15 @@ struct MovieReader {
     std::string name;            // as found in the directory, for messages
     std::int64_t position = 0;   // offset of the next byte to be read
     std::int64_t size = 0;       // lowered if the file turns out shorter
-    int error = 0;               // errno of a failed read or seek, 0 if none
+    FileError error = 0;         // a failed read or seek, 0 if none
     std::unique_ptr<std::uint8_t[]> buffer;
     std::size_t begin = 0;       // buffer[begin, end) holds the bytes at position
     std::size_t end = 0;
 };
 
-// Why opening failed is left in errno: a system error number, or
-// MOVIE_NOT_REGULAR for a movie that is no regular file.
-bool movie_open(MovieReader& movie, const std::string& name);
-inline constexpr int MOVIE_NOT_REGULAR = -1;
+// Returns 0, or why the movie could not be opened: NOT_A_REGULAR_FILE for a
+// device, a named pipe or a socket.
+FileError movie_open(MovieReader& movie, const std::string& name);
 void movie_close(MovieReader& movie);
 
 inline std::int64_t movie_left(const MovieReader& movie) {

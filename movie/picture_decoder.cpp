@@ -43,16 +43,10 @@ inline void copy_run(std::uint8_t* dst, const std::uint8_t* src, std::size_t cou
     std::memcpy(dst, src, count);
 }
 
-// The frame span that one picture chunk writes, gathered while it is decoded.
-struct Written {
-    std::int64_t begin = static_cast<std::int64_t>(FRAME_BYTES);
-    std::int64_t end = 0;
-};
-
 // Stores `count` run bytes at frame position `p`, keeping only those that
 // land inside the frame.
 inline void store_run(const std::uint8_t* bytes, std::int64_t p, std::size_t count, PictureState& state,
-                      Written& written, DeltaOutcome& outcome) {
+                      DeltaOutcome& outcome) {
     const std::int64_t end = p + static_cast<std::int64_t>(count);
     std::int64_t lo = p, hi = end;
     if (p < 0 || end > static_cast<std::int64_t>(FRAME_BYTES)) {
@@ -62,8 +56,9 @@ inline void store_run(const std::uint8_t* bytes, std::int64_t p, std::size_t cou
         if (lo >= hi) return;
     }
     copy_run(state.frame.data() + lo, bytes + (lo - p), static_cast<std::size_t>(hi - lo));
-    written.begin = std::min(written.begin, lo);
-    written.end = hi;  // positions only grow within a chunk
+    // Positions only grow within a chunk: the first run stored starts the span.
+    if (span_empty(outcome.written)) outcome.written.begin = static_cast<std::size_t>(lo);
+    outcome.written.end = static_cast<std::size_t>(hi);
 }
 
 }  // namespace
@@ -86,7 +81,6 @@ bool apply_palette_chunk(MovieReader& movie, PictureState& state) {
         state.palette[i + 2] = expand_component(payload[i]);
     }
     state.frame.fill(payload[PALETTE_BYTES]);
-    mark_changed(state, 0, FRAME_BYTES);
     return true;
 }
 
@@ -100,7 +94,6 @@ DeltaOutcome apply_delta_chunk(MovieReader& movie, std::int32_t length, PictureS
     const auto start_column = static_cast<std::int16_t>(column[0] | column[1] << 8);
     std::int64_t p = std::int64_t{start_column} * FRAME_HEIGHT;
     std::int64_t remaining = std::int64_t{length} - 2;
-    Written written;
     while (remaining > 0) {
         // Enough for the rest of the chunk, a last run reaching past it included.
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(remaining + 257, MOVIE_BUFFER_BYTES));
@@ -114,20 +107,18 @@ DeltaOutcome apply_delta_chunk(MovieReader& movie, std::int32_t length, PictureS
             at += 2;
             remaining -= 2 + static_cast<std::int64_t>(count);
             p += static_cast<std::int64_t>(skip);
-            if (count > 0) store_run(at, p, count, state, written, outcome);
+            if (count > 0) store_run(at, p, count, state, outcome);
             at += count;
             p += static_cast<std::int64_t>(count);
         }
         if (remaining > 0 && window.size() < want) {
             // The movie ends inside this run: keep the pixels that are there.
-            if (end - at > 2) store_run(at + 2, p + at[0], static_cast<std::size_t>(end - at - 2), state, written, outcome);
+            if (end - at > 2) store_run(at + 2, p + at[0], static_cast<std::size_t>(end - at - 2), state, outcome);
             at = end;
             outcome.cut_short = true;
         }
         movie_advance(movie, static_cast<std::size_t>(at - window.data()));
         if (outcome.cut_short) break;
     }
-    if (written.begin < written.end)
-        mark_changed(state, static_cast<std::size_t>(written.begin), static_cast<std::size_t>(written.end));
     return outcome;
 }

@@ -10,13 +10,15 @@
 // meaningful when that is CHUNK_HEADER_BYTES.
 std::size_t read_chunk_header(MovieReader& movie, ChunkHeader& head);
 
-// Reads the 769-byte palette payload, whatever the chunk's length says.
-// When fewer bytes are left the picture is left as it was and false returned.
+// Reads the 769-byte palette payload, whatever the chunk's length says, and
+// fills the whole frame (WHOLE_FRAME). When fewer bytes are left the picture
+// is left as it was and false returned.
 bool apply_palette_chunk(MovieReader& movie, PictureState& state);
 
 struct DeltaOutcome {
     bool cut_short = false;      // the movie ended inside the chunk
     bool outside_frame = false;  // some bytes fell outside the picture and were dropped
+    FrameSpan written;           // the frame bytes it wrote; empty when none
 };
 
 // Reads a picture payload of `length` bytes (a last run may reach beyond it)

@@ -29,15 +29,17 @@ int errno_of(DWORD error) {
         case ERROR_NOT_ENOUGH_MEMORY:
         case ERROR_OUTOFMEMORY: return ENOMEM;
         case ERROR_INVALID_HANDLE: return EBADF;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS: return EEXIST;
         default: return EIO;
     }
 }
 
-int last_error() { return errno_of(GetLastError()); }
+FileError last_error() { return errno_of(GetLastError()); }
 
 // Writes all `count` bytes, going on after short writes: at `offset`, or at
 // the end when it is negative.
-int write_fully(HANDLE handle, const void* bytes, std::size_t count, std::int64_t offset) {
+FileError write_fully(HANDLE handle, const void* bytes, std::size_t count, std::int64_t offset) {
     const auto* at = static_cast<const char*>(bytes);
     while (count > 0) {
         const DWORD ask = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
@@ -58,30 +60,51 @@ int write_fully(HANDLE handle, const void* bytes, std::size_t count, std::int64_
 
 }  // namespace
 
-int output_create(OutputFile& file, const char* name) {
+FileError output_create(OutputFile& file, const char* name) {
     file = OutputFile{};
     file.name = name;
-    const HANDLE handle = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        // Windows refuses a directory in the way as "access denied"; say what it is.
+    // Reparse points (symbolic links, junctions) are opened as themselves,
+    // never followed.
+    constexpr DWORD SHARE = FILE_SHARE_READ | FILE_SHARE_DELETE;
+    constexpr DWORD FLAGS = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    // A free name, as in a new folder, costs this one call.
+    HANDLE handle = CreateFileA(name, GENERIC_WRITE, SHARE, nullptr, CREATE_NEW, FLAGS, nullptr);
+    DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED) {
+        // Something is there already: see what it is.
         const DWORD attributes = GetFileAttributesA(name);
-        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-            return EISDIR;
-        return errno_of(error);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return SYMBOLIC_LINK;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EISDIR;
+        if (error == ERROR_ACCESS_DENIED) return EACCES;
+        handle = CreateFileA(name, GENERIC_WRITE, SHARE, nullptr, OPEN_EXISTING, FLAGS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return last_error();
+        file.handle = reinterpret_cast<std::intptr_t>(handle);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (GetFileType(handle) != FILE_TYPE_DISK) return 0;  // a device or a pipe: never removed
+        if (!GetFileInformationByHandle(handle, &info)) return last_error();
+        if (info.nNumberOfLinks <= 1) {
+            if (!SetEndOfFile(handle)) return last_error();  // at its start: cut to nothing
+            file.ours = true;
+            return 0;
+        }
+        // Other names share the file and keep its contents: this name gets a new one.
+        output_close(file);
+        if (!DeleteFileA(name)) return last_error();
+        handle = CreateFileA(name, GENERIC_WRITE, SHARE, nullptr, CREATE_NEW, FLAGS, nullptr);
+        error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     }
+    if (handle == INVALID_HANDLE_VALUE) return errno_of(error);
     file.handle = reinterpret_cast<std::intptr_t>(handle);
-    file.opened = true;
+    file.ours = true;
     return 0;
 }
 
-int output_write(OutputFile& file, const void* bytes, std::size_t count) {
+FileError output_write(OutputFile& file, const void* bytes, std::size_t count) {
     return write_fully(handle_of(file), bytes, count, -1);
 }
 
-int output_write_at(OutputFile& file, const void* bytes, std::size_t count, std::int64_t offset) {
+FileError output_write_at(OutputFile& file, const void* bytes, std::size_t count, std::int64_t offset) {
     return write_fully(handle_of(file), bytes, count, offset);
 }
 
@@ -90,7 +113,7 @@ std::int64_t output_length(const OutputFile& file) {
     return GetFileSizeEx(handle_of(file), &size) ? static_cast<std::int64_t>(size.QuadPart) : -1;
 }
 
-int output_close(OutputFile& file) {
+FileError output_close(OutputFile& file) {
     if (!output_is_open(file)) return 0;
     // The handle is released whatever CloseHandle reports, so it is never retried.
     const BOOL closed = CloseHandle(handle_of(file));
@@ -99,9 +122,8 @@ int output_close(OutputFile& file) {
 }
 
 void output_discard(OutputFile& file) {
-    if (!file.opened) return;
     // Windows removes no open file: close it first.
     output_close(file);
-    DeleteFileA(file.name);
-    file.opened = false;
+    if (file.ours) DeleteFileA(file.name);
+    file.ours = false;
 }

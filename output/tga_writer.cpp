@@ -16,6 +16,8 @@ constexpr std::size_t PIXELS_AT = TGA_HEADER_BYTES + PALETTE_BYTES;
 void frame_writer_init(FrameWriter& writer) {
     writer.frame_counter = 0;
     writer.storage.fill(0);
+    writer.shown = nullptr;
+    writer.changed = WHOLE_FRAME;
     std::uint8_t* h = frame_writer_image(writer);
     h[1] = 1;                          // colour map present
     h[2] = 1;                          // uncompressed, colour-mapped
@@ -38,15 +40,17 @@ ImageName frame_image_name(std::int64_t number) {
     return name;
 }
 
-int write_frame_image(FrameWriter& writer, PictureState& state) {
+FileError write_frame_image(FrameWriter& writer, const PictureState& state) {
     std::uint8_t* image = frame_writer_image(writer);
     std::memcpy(image + TGA_HEADER_BYTES, state.palette.data(), PALETTE_BYTES);
-    columns_to_rows(state.frame, state.changed_begin, state.changed_end, image + PIXELS_AT);
-    state.changed_begin = state.changed_end = 0;
+    const FrameSpan turn = writer.shown == &state ? writer.changed : WHOLE_FRAME;
+    columns_to_rows(state.frame, turn.begin, turn.end, image + PIXELS_AT);
+    writer.shown = &state;
+    writer.changed = FrameSpan{};
 
     const ImageName name = frame_image_name(writer.frame_counter);
     OutputFile file;
-    int error = output_create(file, name.text);
+    FileError error = output_create(file, name.text);
     if (error == 0) error = output_write(file, image, TGA_FILE_BYTES);
     if (error == 0) error = output_close(file);
     if (error != 0) {

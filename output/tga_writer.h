@@ -23,6 +23,7 @@
 #include <array>
 #include <cstdint>
 
+#include "movie/file_error.h"
 #include "movie/movie_format.h"
 
 inline constexpr std::size_t TGA_HEADER_BYTES = 18;
@@ -30,12 +31,14 @@ inline constexpr std::size_t TGA_FILE_BYTES = TGA_HEADER_BYTES + PALETTE_BYTES +
 
 struct FrameWriter {
     std::int64_t frame_counter = 0;  // number of the next image
-    // The whole file as it will be written. Its rows are kept in step with the
-    // picture's columns, so only the columns changed since the last image are
-    // turned again; pair one writer with one picture for a whole run.
+    // The whole file as it will be written. Its rows hold the picture `shown`
+    // as it was at the last image, so only the columns changed since then
+    // are turned again. Another picture is turned whole.
     // The file starts IMAGE_LEAD bytes in, so that its rows start on 64-byte
     // boundaries and the turned rows are stored without splitting cache lines.
     alignas(64) std::array<std::uint8_t, TGA_FILE_BYTES + 64> storage{};
+    const PictureState* shown = nullptr;
+    FrameSpan changed = WHOLE_FRAME;  // written into `shown` since the last image
 };
 
 inline constexpr std::size_t IMAGE_LEAD = 64 - (TGA_HEADER_BYTES + PALETTE_BYTES) % 64;
@@ -50,7 +53,12 @@ struct ImageName {
 };
 ImageName frame_image_name(std::int64_t number);
 
-// Writes the picture as the next numbered image and counts the number up,
-// leaving no span marked as changed. On failure returns the errno value, leaves
-// no partly written file behind and keeps the number.
-int write_frame_image(FrameWriter& writer, PictureState& state);
+// The decoder wrote `span` of the picture since the last image.
+inline void frame_writer_note_change(FrameWriter& writer, const FrameSpan& span) {
+    writer.changed = span_union(writer.changed, span);
+}
+
+// Writes the picture as the next numbered image and counts the number up. On
+// failure returns why, leaves no partly written file behind and keeps the
+// number.
+FileError write_frame_image(FrameWriter& writer, const PictureState& state);

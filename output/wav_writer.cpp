@@ -11,13 +11,13 @@ std::uint32_t clamp32(std::int64_t value) {
     return static_cast<std::uint32_t>(std::min<std::int64_t>(value, UINT32_MAX));
 }
 
-void note_failure(AudioTrack& audio, int error) {
+void note_failure(AudioTrack& audio, FileError error) {
     if (audio.error == 0) audio.error = error;
 }
 
 // States the samples that have reached the file; the header is overwritten
 // in place, which needs no new room on the disk.
-int state_written(AudioTrack& audio) {
+FileError state_written(AudioTrack& audio) {
     const auto header = wav_header(audio.written_bytes);
     return output_write_at(audio.file, header.data(), header.size(), 0);
 }
@@ -25,7 +25,7 @@ int state_written(AudioTrack& audio) {
 // Writes the buffered samples, then states them in the header. A failure is
 // left in `error`.
 void write_step(AudioTrack& audio) {
-    int error = output_write(audio.file, audio.buffer.get(), audio.buffered);
+    FileError error = output_write(audio.file, audio.buffer.get(), audio.buffered);
     if (error == 0) {
         audio.written_bytes += static_cast<std::int64_t>(audio.buffered);
         audio.buffered = 0;
@@ -54,9 +54,15 @@ std::array<std::uint8_t, WAV_HEADER_BYTES> wav_header(std::int64_t data_bytes) {
     return h;
 }
 
-int audio_begin(AudioTrack& audio) {
+const char* wav_capped_sizes(std::int64_t data_bytes) {
+    if (data_bytes > 0xFFFFFFFFLL) return "its RIFF and data sizes are";
+    if (data_bytes > WAV_MAX_DATA_BYTES) return "its RIFF size is";
+    return nullptr;
+}
+
+FileError audio_begin(AudioTrack& audio) {
     audio = AudioTrack{};
-    int error = output_create(audio.file, AUDIO_FILE_NAME);
+    FileError error = output_create(audio.file, AUDIO_FILE_NAME);
     if (error == 0) {
         const auto header = wav_header(0);
         error = output_write(audio.file, header.data(), header.size());
@@ -86,7 +92,7 @@ std::int64_t audio_copy_chunk(AudioTrack& audio, MovieReader& movie, std::int64_
     return copied;
 }
 
-int audio_finish(AudioTrack& audio) {
+FileError audio_finish(AudioTrack& audio) {
     if (!output_is_open(audio.file)) return audio.error;
     if (audio.error == 0 && audio.buffered > 0) write_step(audio);
     if (audio.error != 0) {
@@ -96,7 +102,7 @@ int audio_finish(AudioTrack& audio) {
             audio.written_bytes = length - static_cast<std::int64_t>(WAV_HEADER_BYTES);
         audio.header_error = state_written(audio);
     }
-    if (const int error = output_close(audio.file); error != 0) note_failure(audio, error);
+    if (const FileError error = output_close(audio.file); error != 0) note_failure(audio, error);
     audio.buffer.reset();
     return audio.error;
 }

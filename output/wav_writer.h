@@ -43,8 +43,8 @@ struct AudioTrack {
     std::unique_ptr<std::uint8_t[]> buffer;  // AUDIO_STEP_BYTES not yet written
     std::size_t buffered = 0;
     std::int64_t written_bytes = 0;  // samples that reached the file
-    int error = 0;         // errno of the first failed write, 0 if none
-    int header_error = 0;  // errno of a final header that could not be written
+    FileError error = 0;         // the first failed write, 0 if none
+    FileError header_error = 0;  // a final header that could not be written
 };
 
 // The samples taken in so far, those still buffered included.
@@ -52,16 +52,23 @@ inline std::int64_t audio_samples(const AudioTrack& audio) {
     return audio.written_bytes + static_cast<std::int64_t>(audio.buffered);
 }
 
-// The most sample bytes whose sizes the header can state exactly.
+// The most sample bytes whose sizes the header can state exactly: beyond
+// them the RIFF size (data size + 36) no longer fits 32 bits, and beyond
+// 0xFFFFFFFF the data size does not either.
 inline constexpr std::int64_t WAV_MAX_DATA_BYTES = 0xFFFFFFFFLL - (WAV_HEADER_BYTES - 8);
 
 // The header as it stands for `data_bytes` samples. Sizes beyond what 32 bits
 // hold are set to the largest value.
 std::array<std::uint8_t, WAV_HEADER_BYTES> wav_header(std::int64_t data_bytes);
 
-// Creates the file and writes the header of no samples. Returns the errno
-// value on failure, after removing a file it made, 0 otherwise.
-int audio_begin(AudioTrack& audio);
+// Which of the header's sizes `data_bytes` samples set to the largest value,
+// in words for the run's notice: "its RIFF size is", "its RIFF and data sizes
+// are"; nullptr when both are exact.
+const char* wav_capped_sizes(std::int64_t data_bytes);
+
+// Creates the file and writes the header of no samples. Returns why not on
+// failure, after removing a file it made, 0 otherwise.
+FileError audio_begin(AudioTrack& audio);
 
 // Copies the next `length` bytes of the movie, or as many as it still has,
 // to the end of the track through the movie's own buffer, stopping at the
@@ -73,4 +80,4 @@ std::int64_t audio_copy_chunk(AudioTrack& audio, MovieReader& movie, std::int64_
 // file. Returns the errno value of the first failure of any write to the
 // track, 0 when all went through; a final header that could not be written
 // is also left in `header_error`.
-int audio_finish(AudioTrack& audio);
+FileError audio_finish(AudioTrack& audio);

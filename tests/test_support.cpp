@@ -192,6 +192,8 @@ Child start_converter(const ChildOptions& options) {
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         if (options.fixed_addresses) personality(ADDR_NO_RANDOMIZE);
+        if (options.user >= 0 && (setgid(static_cast<gid_t>(options.user)) != 0 || setuid(static_cast<uid_t>(options.user)) != 0))
+            _exit(126);
         execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }

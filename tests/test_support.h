@@ -110,6 +110,7 @@ struct ChildOptions {
     long long file_size_limit = -1;    // RLIMIT_FSIZE in bytes, when not -1
     bool fixed_addresses = false;      // no address randomisation, for repeatable runs
     bool unread_stderr = false;        // standard error a pipe whose reading end is closed
+    int user = -1;                     // runs as this user and group id, when not -1 (needs root)
 };
 struct Child {
     pid_t pid = -1;
