@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "driver/extract.h"
+#include "output/tga_writer.h"
 #include "output/wav_writer.h"
 #include "test_support.h"
 
@@ -110,14 +111,18 @@ TEST_F(Conversion, PaletteFillsThePictureAndShowsNothingByItself) {
     add_palette(movie, test_palette(), 9);
     add_palette(movie, test_palette(3), 12);
     add_repeat(movie);
+    add_palette(movie, full_range_palette(), 13);
+    add_repeat(movie);
     ASSERT_EQ(convert(movie).status, 0);
-    ASSERT_EQ(tga_files().size(), 2u);
+    ASSERT_EQ(tga_files().size(), 3u);
     FrameBuffer first{};
     first[0] = first[1] = first[2] = 5;
     EXPECT_EQ(read_file("00000000.tga"), expected_tga(Palette6{}, rows_of(first)));
     FrameBuffer filled;
     filled.fill(12);
     EXPECT_EQ(read_file("00000001.tga"), expected_tga(test_palette(3), rows_of(filled)));
+    filled.fill(13);
+    EXPECT_EQ(read_file("00000002.tga"), expected_tga(full_range_palette(), rows_of(filled)));
 }
 
 TEST_F(Conversion, EmptyRunsAndBareColumnsChangeNothingButStillShow) {
@@ -127,15 +132,24 @@ TEST_F(Conversion, EmptyRunsAndBareColumnsChangeNothingButStillShow) {
     add_delta(movie, 7, {{0, {}}, {0, {}}});     // runs of skip 0, count 0
     add_chunk(movie, CHUNK_DELTA, 0, Bytes{0, 0});   // length below 2: its column is still read
     add_chunk(movie, CHUNK_DELTA, -5, Bytes{0, 0});
+    add_chunk(movie, CHUNK_DELTA, INT32_MIN, Bytes{0, 0});  // no room to count 2 down from
     add_delta(movie, 0, {{0, {8}}});
+    // Longer than the reader's buffer: 150,000 empty runs, then one pixel.
+    std::vector<PictureRun> runs(150000);
+    runs.push_back({0, {8}});
+    add_delta(movie, 1, runs);
+    add_audio(movie, Bytes{1, 2, 3});
     ASSERT_EQ(convert(movie).status, 0);
-    ASSERT_EQ(tga_files().size(), 5u);
+    ASSERT_EQ(tga_files().size(), 7u);
     FrameBuffer filled;
     filled.fill(3);
     const Bytes unchanged = expected_tga(test_palette(), rows_of(filled));
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(read_file(tga_files()[i]), unchanged) << i;
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(read_file(tga_files()[i]), unchanged) << i;
     filled[0] = 8;
-    EXPECT_EQ(read_file("00000004.tga"), expected_tga(test_palette(), rows_of(filled)));
+    EXPECT_EQ(read_file("00000005.tga"), expected_tga(test_palette(), rows_of(filled)));
+    filled[200] = 8;
+    EXPECT_EQ(read_file("00000006.tga"), expected_tga(test_palette(), rows_of(filled)));
+    EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes{1, 2, 3}));
 }
 
 TEST_F(Conversion, LengthsThatDisagreeWithThePayloadKeepTheirMeaning) {
@@ -203,16 +217,46 @@ TEST_F(Conversion, OddAndEmptyAudioChunksAddExactlyTheirSamples) {
     EXPECT_EQ(wav.size(), 49u);  // no pad byte
 }
 
-TEST(WavHeader, SizesPastFourGiBStopAtTheLargestValue) {
-    auto h = wav_header(WAV_MAX_DATA_BYTES);
-    const Bytes exact(h.begin(), h.end());
-    EXPECT_EQ(le32_at(exact, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(le32_at(exact, 40), 0xFFFFFFFFu - 36);
-    h = wav_header(std::int64_t{5} << 30);
-    const Bytes over(h.begin(), h.end());
-    EXPECT_EQ(le32_at(over, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(le32_at(over, 40), 0xFFFFFFFFu);
-    EXPECT_EQ(Bytes(over.begin() + 8, over.begin() + 40), Bytes(exact.begin() + 8, exact.begin() + 40));
+TEST(WavHeader, SizesPastFourGiBStopAtTheLargestValueAndSaySo) {
+    struct Bound {
+        std::int64_t data_bytes;
+        std::uint32_t riff_size, data_size;
+        const char* capped;
+    };
+    const Bound bounds[] = {
+        {0xFFFFFFDB, 0xFFFFFFFF, 0xFFFFFFDB, nullptr},
+        {0xFFFFFFDC, 0xFFFFFFFF, 0xFFFFFFDC, "its RIFF size is"},
+        {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, "its RIFF size is"},
+        {0x100000000, 0xFFFFFFFF, 0xFFFFFFFF, "its RIFF and data sizes are"},
+        {std::int64_t{5} << 30, 0xFFFFFFFF, 0xFFFFFFFF, "its RIFF and data sizes are"},
+    };
+    const Bytes small = expected_wav(Bytes{});
+    for (const Bound& bound : bounds) {
+        SCOPED_TRACE(bound.data_bytes);
+        const auto h = wav_header(bound.data_bytes);
+        const Bytes header(h.begin(), h.end());
+        EXPECT_EQ(le32_at(header, 4), bound.riff_size);
+        EXPECT_EQ(le32_at(header, 40), bound.data_size);
+        EXPECT_EQ(Bytes(header.begin() + 8, header.begin() + 40), Bytes(small.begin() + 8, small.begin() + 40));
+        const char* capped = wav_capped_sizes(bound.data_bytes);
+        EXPECT_EQ(capped == nullptr ? "" : std::string(capped), bound.capped == nullptr ? "" : bound.capped);
+    }
+}
+
+TEST_F(Conversion, AWriterGivenAnotherPictureWritesItWhole) {
+    // A writer keeps the rows of the picture it last wrote, and turns again
+    // only what the run says changed there; another picture is all new.
+    const auto writer = std::make_unique<FrameWriter>();
+    frame_writer_init(*writer);
+    const auto first = std::make_unique<PictureState>();
+    const auto second = std::make_unique<PictureState>();
+    first->frame.fill(7);
+    second->frame.fill(9);
+    ASSERT_EQ(write_frame_image(*writer, *first), 0);
+    ASSERT_EQ(write_frame_image(*writer, *second), 0);
+    FrameBuffer nine;
+    nine.fill(9);
+    EXPECT_EQ(read_file("00000001.tga"), expected_tga(Palette6{}, rows_of(nine)));
 }
 
 TEST_F(Conversion, ASecondRunStartsAgainFromNumberZero) {

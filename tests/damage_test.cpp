@@ -121,18 +121,24 @@ TEST_F(DamagedMovie, PictureCutShortKeepsItsPixelsAndItsImage) {
         Bytes payload;      // all that is left after the head
         std::size_t from;   // the kept pixels of colour 9 in column 0
         std::size_t kept;
+        std::int32_t length = 40;
     };
+    // Past the reader's buffer: 140,000 empty runs, then a run cut in its bytes.
+    Bytes long_payload = {0, 0};
+    long_payload.resize(2 + 280000, 0);
+    long_payload.insert(long_payload.end(), {0, 5, 9, 9, 9});
     const Cut cuts[] = {
         {"in its column", {0}, 0, 0},
         {"in a run head", {0, 0, 0, 2, 9, 9, 0}, 0, 2},
         {"in a run's bytes", {0, 0, 0, 5, 9, 9, 9}, 0, 3},
         {"in a run's bytes after a skip", {0, 0, 4, 5, 9, 9, 9}, 4, 3},
         {"before a run's bytes", {0, 0, 0, 2, 9, 9, 0, 5}, 0, 2},
+        {"past the reader's buffer", long_payload, 0, 3, 300000},
     };
     for (const Cut& cut : cuts) {
         MovieBuilder movie = good_start();
         const std::size_t at = movie.bytes.size();
-        add_chunk(movie, CHUNK_DELTA, 40, cut.payload);
+        add_chunk(movie, CHUNK_DELTA, cut.length, cut.payload);
         const RunResult r = convert(movie);
         expect_damage_at(r, {at});
         EXPECT_NE(r.err.find("picture chunk cut short"), std::string::npos) << cut.where << r.err;

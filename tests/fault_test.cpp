@@ -10,6 +10,7 @@
 #include <sstream>
 #include <filesystem>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -308,6 +309,37 @@ TEST_F(Faults, FileSizeLimitIsReportedLikeAFullDisk) {
     const Kept kept = expect_kept(ref, ".");
     EXPECT_EQ(kept.images, 0u);
     EXPECT_EQ(kept.stated, 100);
+}
+
+TEST_F(Faults, SamplesWhoseWriteFailedAreNeverWrittenAgain) {
+    // A write of the sound track fails part way, at a file-size limit that is
+    // lifted before the track is finished: the samples that did not reach
+    // the file then must not follow the ones that did.
+    Bytes samples(3 * AUDIO_STEP_BYTES);
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    MovieBuilder movie;
+    movie.bytes = samples;
+    ASSERT_TRUE(write_movie(movie, "samples"));
+    MovieReader reader;
+    ASSERT_EQ(movie_open(reader, "samples"), 0);
+    AudioTrack audio;
+    ASSERT_EQ(audio_begin(audio), 0);
+
+    constexpr std::size_t LIMIT = WAV_HEADER_BYTES + AUDIO_STEP_BYTES + 1000;
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = LIMIT;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const std::int64_t copied = audio_copy_chunk(audio, reader, static_cast<std::int64_t>(samples.size()));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(audio.error, EFBIG);
+    EXPECT_LT(copied, static_cast<std::int64_t>(samples.size()));
+    EXPECT_EQ(audio_finish(audio), EFBIG);
+    movie_close(reader);
+    EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes(samples.begin(), samples.begin() + (LIMIT - WAV_HEADER_BYTES))));
 }
 
 TEST_F(Faults, NobodyReadingTheMessagesChangesNothing) {

@@ -80,8 +80,9 @@ Bytes expected_tga(const Palette6& palette, const Rows& rows) {
                0x00, 0x00, 0x00, 0x40, 0x01, 0xC8, 0x00, 0x08, 0x20};
     for (int i = 0; i < 256; ++i)
         for (int c = 2; c >= 0; --c) {  // blue, green, red
+            // Shifted left by two, the top bits repeated below, cut to 8 bits.
             const int v = palette[3 * i + c];
-            b.push_back(static_cast<std::uint8_t>(v * 4 + (v >> 4)));
+            b.push_back(static_cast<std::uint8_t>((v << 2) | (v >> 4)));
         }
     b.insert(b.end(), rows.begin(), rows.end());
     return b;
@@ -108,6 +109,16 @@ Palette6 test_palette(int shift) {
         p[3 * i] = static_cast<std::uint8_t>((i + shift) % 64);
         p[3 * i + 1] = static_cast<std::uint8_t>((i / 4 + 17 + shift) % 64);
         p[3 * i + 2] = static_cast<std::uint8_t>((63 - i % 64 + 2 * shift) % 64);
+    }
+    return p;
+}
+
+Palette6 full_range_palette() {
+    Palette6 p{};
+    for (int i = 0; i < 256; ++i) {
+        p[3 * i] = static_cast<std::uint8_t>(i);
+        p[3 * i + 1] = static_cast<std::uint8_t>(255 - i);
+        p[3 * i + 2] = static_cast<std::uint8_t>((i * 7 + 3) % 256);
     }
     return p;
 }

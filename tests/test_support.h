@@ -53,6 +53,9 @@ Bytes expected_wav(const Bytes& samples);
 
 // Distinct red, green and blue everywhere, so a swap cannot pass unseen.
 Palette6 test_palette(int shift = 0);
+// Components over the whole byte, 0 to 255, beyond the 6 bits a movie should
+// hold: 65, 127 and 255 among them, where sloppy widenings differ.
+Palette6 full_range_palette();
 
 // An "F" of colour 7 on colour 1 with a one-pixel border of colour 2 on the
 // left only: wrong under any flip, turn or row/column mix-up.
