@@ -1,10 +1,16 @@
-// The movie's stream positioned with 64-bit offsets, so that a movie past
+// The movie's stream, opened so that the outputs can replace other names of
+// the same file, and positioned with 64-bit offsets, so that a movie past
 // 2 GiB reads the same on every platform. One file a platform implements
 // these (movie_file_posix.cpp, movie_file_windows.cpp).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+
+// Opens the movie for reading, in binary; nullptr, with errno set, on failure.
+// While it is open, another name of the same file (a hard link where an
+// output goes) can still be removed.
+std::FILE* movie_file_open(const char* name);
 
 // Moves to `offset` bytes from the start. Returns false, with errno set, on failure.
 bool movie_file_seek(std::FILE* file, std::int64_t offset);

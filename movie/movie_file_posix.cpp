@@ -7,6 +7,8 @@
 // _FILE_OFFSET_BITS=64.
 static_assert(sizeof(off_t) >= 8, "64-bit file offsets are needed");
 
+std::FILE* movie_file_open(const char* name) { return std::fopen(name, "rb"); }
+
 bool movie_file_seek(std::FILE* file, std::int64_t offset) {
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }

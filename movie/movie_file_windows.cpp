@@ -1,5 +1,37 @@
-// 64-bit positions in the movie on Windows, where long is 32 bits.
+// The movie on Windows, where long is 32 bits, so positions past 2 GiB take
+// the 64-bit calls.
 #include "movie/movie_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+// The C library opens files without FILE_SHARE_DELETE, and Windows then
+// refuses to remove any other name of the file while it is open: a
+// BOOK.WAV that is another name of the movie could not be replaced.
+std::FILE* movie_file_open(const char* name) {
+    const HANDLE handle = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        switch (GetLastError()) {
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
+            case ERROR_ACCESS_DENIED:
+            case ERROR_SHARING_VIOLATION: errno = EACCES; break;
+            default: errno = EIO; break;
+        }
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd == -1) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "rb");
+    if (file == nullptr) _close(fd);  // closes the handle too
+    return file;
+}
 
 bool movie_file_seek(std::FILE* file, std::int64_t offset) { return _fseeki64(file, offset, SEEK_SET) == 0; }
 

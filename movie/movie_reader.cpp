@@ -9,6 +9,8 @@
 
 namespace {
 
+FileError last_error() { return errno != 0 ? errno : EIO; }
+
 // The movie's file offset is position + buffered bytes; reading never goes
 // beyond `size`, so a file that grows while it is read changes nothing.
 void fill(MovieReader& movie, std::size_t want) {
@@ -32,7 +34,7 @@ void fill(MovieReader& movie, std::size_t want) {
                     std::clearerr(movie.file);
                     continue;
                 }
-                movie.error = errno != 0 ? errno : EIO;
+                movie.error = last_error();
             }
             // Shorter than measured, or unreadable from here on: the movie ends here.
             movie.size = movie.position + static_cast<std::int64_t>(movie.end);
@@ -53,11 +55,11 @@ FileError movie_open(MovieReader& movie, const std::string& name) {
     if (std::filesystem::is_directory(status)) return EISDIR;
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return NOT_A_REGULAR_FILE;
     errno = 0;
-    movie.file = std::fopen(name.c_str(), "rb");
-    if (movie.file == nullptr) return errno != 0 ? errno : EIO;
+    movie.file = movie_file_open(name.c_str());
+    if (movie.file == nullptr) return last_error();
     std::setvbuf(movie.file, nullptr, _IONBF, 0);  // reads go through our own buffer
     if ((movie.size = movie_file_size(movie.file)) < 0 || !movie_file_seek(movie.file, 0)) {
-        const FileError error = errno != 0 ? errno : EIO;
+        const FileError error = last_error();
         movie_close(movie);
         return error;
     }
@@ -72,7 +74,7 @@ void movie_close(MovieReader& movie) {
 
 std::span<const std::uint8_t> movie_refill(MovieReader& movie, std::size_t want) {
     want = std::min(want, MOVIE_BUFFER_BYTES);
-    if (movie.end - movie.begin < want) fill(movie, want);
+    fill(movie, want);
     const std::size_t have = std::min(want, movie.end - movie.begin);
     return {movie.buffer.get() + movie.begin, have};
 }
@@ -99,7 +101,7 @@ std::int64_t movie_skip(MovieReader& movie, std::int64_t count) {
     const std::int64_t target = movie.position + step;
     movie.begin = movie.end = 0;
     if (!movie_file_seek(movie.file, target)) {
-        movie.error = errno != 0 ? errno : EIO;
+        movie.error = last_error();
         movie.size = movie.position;
         return 0;
     }

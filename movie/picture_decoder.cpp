@@ -22,6 +22,7 @@
 namespace {
 
 #if HAVE_X86_STRING_MOVES
+// GCOVR_EXCL_START: what the processor has
 // Processors with "fast short rep movsb" copy a short run of any length in
 // one instruction, with none of the length-dependent branches of a library
 // copy, which runs of random lengths keep mispredicting.
@@ -30,10 +31,12 @@ bool has_fast_short_moves() {
     return __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (d & (1u << 4)) != 0;
 }
 const bool FAST_SHORT_MOVES = has_fast_short_moves();
+// GCOVR_EXCL_STOP
 #endif
 
 // Copies the bytes of one run (at most 255).
 inline void copy_run(std::uint8_t* dst, const std::uint8_t* src, std::size_t count) {
+    // GCOVR_EXCL_START: one way or the other, as the processor has
 #if HAVE_X86_STRING_MOVES
     if (FAST_SHORT_MOVES) {
         asm volatile("rep movsb" : "+D"(dst), "+S"(src), "+c"(count) : : "memory");
@@ -41,6 +44,7 @@ inline void copy_run(std::uint8_t* dst, const std::uint8_t* src, std::size_t cou
     }
 #endif
     std::memcpy(dst, src, count);
+    // GCOVR_EXCL_STOP
 }
 
 // Stores `count` run bytes at frame position `p`, keeping only those that

@@ -5,6 +5,7 @@
 #include "output/output_file.h"
 
 #include <cerrno>
+#include <string>
 #include <windows.h>
 
 namespace {
@@ -58,6 +59,34 @@ FileError write_fully(HANDLE handle, const void* bytes, std::size_t count, std::
     return 0;
 }
 
+// FileDispositionInfoEx, which headers for older Windows leave out.
+constexpr auto DISPOSITION_INFO_EX = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+
+// Removes the name, though its file may stay open elsewhere: the movie may
+// be that file, under another name. Windows keeps a removed name until the
+// last handle to its file is closed (Windows 10 and later can drop it at
+// once, but not every system and file system can), so the name is first
+// moved aside, to a name of this process's own, and removed there.
+// Returns false, with the error left for GetLastError, on failure.
+bool remove_name(const char* name) {
+    const std::string aside = std::string(name) + ".movie-extract-" + std::to_string(GetCurrentProcessId());
+    if (!MoveFileExA(name, aside.c_str(), 0)) return false;
+    const HANDLE handle = CreateFileA(aside.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    FILE_DISPOSITION_INFO_EX now{};
+    now.Flags = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS;
+    FILE_DISPOSITION_INFO later{};
+    later.DeleteFile = TRUE;
+    const bool removed = handle != INVALID_HANDLE_VALUE &&
+                         (SetFileInformationByHandle(handle, DISPOSITION_INFO_EX, &now, sizeof now) ||
+                          SetFileInformationByHandle(handle, FileDispositionInfo, &later, sizeof later));
+    const DWORD error = GetLastError();
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    if (!removed) MoveFileExA(aside.c_str(), name, 0);  // the name back as it was
+    SetLastError(error);
+    return removed;
+}
+
 }  // namespace
 
 FileError output_create(OutputFile& file, const char* name) {
@@ -90,7 +119,7 @@ FileError output_create(OutputFile& file, const char* name) {
         }
         // Other names share the file and keep its contents: this name gets a new one.
         output_close(file);
-        if (!DeleteFileA(name)) return last_error();
+        if (!remove_name(name)) return last_error();
         handle = CreateFileA(name, GENERIC_WRITE, SHARE, nullptr, CREATE_NEW, FLAGS, nullptr);
         error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     }

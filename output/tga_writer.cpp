@@ -31,7 +31,7 @@ void frame_writer_init(FrameWriter& writer) {
 
 ImageName frame_image_name(std::int64_t number) {
     ImageName name;
-    if (number < 0 || number > 99999999) {
+    if (static_cast<std::uint64_t>(number) > 99999999) {  // negative ones too
         std::snprintf(name.text, sizeof name.text, "%08lld.tga", static_cast<long long>(number));
         return name;
     }

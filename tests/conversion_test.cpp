@@ -287,6 +287,9 @@ TEST_F(Conversion, ImagesAreNumberedWithEightDigits) {
     ASSERT_EQ(names.size(), 124u);
     EXPECT_EQ(names.front(), "00000000.tga");
     EXPECT_EQ(names.back(), "00000123.tga");
+    // Past eight digits the number is written in full.
+    EXPECT_STREQ(frame_image_name(99999999).text, "99999999.tga");
+    EXPECT_STREQ(frame_image_name(100000000).text, "100000000.tga");
 }
 
 TEST_F(Conversion, MovieNameIsFoundWhateverItsLetterCase) {

@@ -338,6 +338,7 @@ TEST_F(Faults, SamplesWhoseWriteFailedAreNeverWrittenAgain) {
     EXPECT_EQ(audio.error, EFBIG);
     EXPECT_LT(copied, static_cast<std::int64_t>(samples.size()));
     EXPECT_EQ(audio_finish(audio), EFBIG);
+    EXPECT_EQ(audio_finish(audio), EFBIG) << "a finished track is left alone";
     movie_close(reader);
     EXPECT_EQ(read_file("BOOK.WAV"), expected_wav(Bytes(samples.begin(), samples.begin() + (LIMIT - WAV_HEADER_BYTES))));
 }

@@ -40,7 +40,7 @@ TEST_F(FailingOutput, SoundTrackThatCannotBeCreatedStopsEverything) {
 
 // What the user keeps under an output name, and what becomes of it.
 enum class Kind { DIRECTORY, LINK_TO_DIRECTORY, LINK_TO_FILE, LINK_TO_NOTHING, FULL_DEVICE, HARD_LINK_TO_MOVIE,
-                  HARD_LINK_ELSEWHERE, READ_ONLY_HARD_LINK };
+                  HARD_LINK_ELSEWHERE, READ_ONLY_HARD_LINK, HARD_LINK_IN_LOCKED_FOLDER };
 struct Obstacle {
     const char* what;
     Kind kind;
@@ -56,7 +56,8 @@ const char* cannot_make(Kind kind) {
     if (kind == Kind::FULL_DEVICE && !is_root()) return "making a device node needs root";
     if (ON_WINDOWS && (kind == Kind::LINK_TO_DIRECTORY || kind == Kind::LINK_TO_FILE || kind == Kind::LINK_TO_NOTHING))
         return "wine shows a Unix symbolic link as the file it points to, not as a reparse point";
-    if (kind == Kind::READ_ONLY_HARD_LINK && ON_WINDOWS) return "the converter under wine runs as this user";
+    if ((kind == Kind::READ_ONLY_HARD_LINK || kind == Kind::HARD_LINK_IN_LOCKED_FOLDER) && ON_WINDOWS)
+        return "wine keeps no Unix permissions from the converter";
     return nullptr;
 }
 
@@ -73,6 +74,15 @@ void make_obstacle(Kind kind, const char* name) {
         case Kind::HARD_LINK_ELSEWHERE: fs::create_hard_link("../keep/notes.txt", name); break;
         case Kind::READ_ONLY_HARD_LINK:
             fs::permissions("../keep/notes.txt", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+            fs::create_hard_link("../keep/notes.txt", name);
+            break;
+        case Kind::HARD_LINK_IN_LOCKED_FOLDER:
+            // The files before it can be rewritten in place, but no name can be removed.
+            for (const char* writable : {"BOOK.WAV", "00000000.tga"}) {
+                std::ofstream(writable).put('x');
+                fs::permissions(writable, fs::perms::all);
+            }
+            fs::permissions("../keep/notes.txt", fs::perms::all);
             fs::create_hard_link("../keep/notes.txt", name);
             break;
     }
@@ -110,6 +120,8 @@ TEST_F(FailingOutput, WhatIsUnderAnOutputNameIsNeverHarmed) {
         {"an image, another name of the movie", Kind::HARD_LINK_TO_MOVIE, "00000001.tga", nullptr},
         {"an image, another name of a file elsewhere", Kind::HARD_LINK_ELSEWHERE, "00000002.tga", nullptr},
         {"a read-only file with another name", Kind::READ_ONLY_HARD_LINK, "00000001.tga", "Permission denied"},
+        {"a file with another name, in a folder whose names cannot change", Kind::HARD_LINK_IN_LOCKED_FOLDER,
+         "00000001.tga", "Permission denied"},
     };
     for (const Obstacle& row : obstacles) {
         SCOPED_TRACE(row.what);
@@ -129,13 +141,18 @@ TEST_F(FailingOutput, WhatIsUnderAnOutputNameIsNeverHarmed) {
         const fs::file_type type = fs::symlink_status(row.name).type();
 
         ChildOptions options;
-        if (row.kind == Kind::READ_ONLY_HARD_LINK && is_root()) {
-            // Root writes any file: run as a user who may not.
+        const bool locked = row.kind == Kind::HARD_LINK_IN_LOCKED_FOLDER;
+        if (row.kind == Kind::READ_ONLY_HARD_LINK || locked) {
+            // Root writes any file and changes any folder: run as a user who may not.
+            if (is_root()) options.user = 65534;
             fs::permissions(dir, fs::perms::all);
-            fs::permissions(here, fs::perms::all);
-            options.user = 65534;
+            fs::permissions(here, locked ? fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                               fs::perms::others_read | fs::perms::others_exec
+                                         : fs::perms::all);
+            if (locked && !is_root()) fs::permissions(here, fs::perms::owner_write, fs::perm_options::remove);
         }
         const ChildEnd r = run_converter(options);
+        fs::permissions(here, fs::perms::owner_all, fs::perm_options::add);
         const std::string name = row.name;
         const bool sound = name == "BOOK.WAV";
         untouched();
@@ -145,6 +162,7 @@ TEST_F(FailingOutput, WhatIsUnderAnOutputNameIsNeverHarmed) {
             EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
             EXPECT_EQ(read_file("BOOK.MOV"), movie.bytes) << "the movie changed";
             EXPECT_EQ(tga_files().size(), 3u);
+            EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator{}), 5) << "a stray file";
             EXPECT_EQ(read_file(name), sound ? expected_wav(Bytes{1, 2}) : image);
             continue;
         }
