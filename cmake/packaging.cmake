@@ -66,7 +66,8 @@ if(GZIP_PROGRAM)
     COMMAND ${GZIP_PROGRAM} -9 -n -c ${CMAKE_BINARY_DIR}/changelog > ${CMAKE_BINARY_DIR}/changelog.gz
     DEPENDS ${CMAKE_BINARY_DIR}/changelog
     VERBATIM)
-  add_custom_target(changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+  # A target named after the file it makes would depend on itself.
+  add_custom_target(debian-changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
   install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 else()
   install(FILES ${CMAKE_BINARY_DIR}/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -1,11 +1,11 @@
 #include "driver/extract.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "driver/interruption.h"
+#include "driver/messages.h"
 #include "movie/movie_format.h"
 #include "movie/movie_reader.h"
 #include "movie/picture_decoder.h"
@@ -25,33 +25,38 @@ struct Run {
     FrameWriter frames;
     bool damaged = false;
     bool failed = false;
+    bool image_failed = false;  // the run ended at an image it could not write
 };
 
 void report_file_error(const std::string& name, FileError error) {
-    std::fprintf(stderr, "movie-extract: %s: %s\n", name.c_str(), file_error_text(error));
+    say(name + ": " + file_error_text(error));
 }
 
-void report_damage(Run& run, std::int64_t offset, const std::string& what, std::int64_t had = -1,
-                   std::int64_t wanted = -1) {
-    std::fprintf(stderr, "movie-extract: %s: chunk at offset %lld: %s", run.movie.name.c_str(),
-                 static_cast<long long>(offset), what.c_str());
-    if (had >= 0) std::fprintf(stderr, " (%lld of %lld bytes)", static_cast<long long>(had),
-                                static_cast<long long>(wanted));
-    std::fputc('\n', stderr);
+// What is wrong with a chunk: its words, and the bytes it had of those it
+// needed, where it was cut short.
+struct Damage {
+    std::string what;
+    std::int64_t had = -1;
+    std::int64_t wanted = -1;
+    // Its length or its first run is beyond any use. In the very first
+    // chunk that is most likely a file of some other kind.
+    bool unusable = false;
+};
+
+void report_damage(Run& run, std::int64_t offset, const Damage& damage) {
+    std::string line = run.movie.name + ": chunk at offset " + std::to_string(offset) + ": " + damage.what;
+    if (damage.had >= 0)
+        line += " (" + std::to_string(damage.had) + " of " + std::to_string(damage.wanted) + " bytes)";
+    if (damage.unusable && offset == MOVIE_HEADER_BYTES)
+        line += "; " + run.movie.name + " may not be a movie of this kind";
+    say(line);
     run.damaged = true;
 }
 
 // A chunk the movie ended inside of. After a read error the movie only
 // seems to end there: that is reported once, as the read error, after the run.
-void report_cut(Run& run, std::int64_t offset, const std::string& what, std::int64_t had = -1,
-                std::int64_t wanted = -1) {
-    if (run.movie.error == 0) report_damage(run, offset, what, had, wanted);
-}
-
-// The one line on standard output, before the reason on standard error.
-void say_movie_unopened() {
-    std::puts("error opening BOOK.MOV file");
-    std::fflush(stdout);
+void report_cut(Run& run, std::int64_t offset, const Damage& damage) {
+    if (run.movie.error == 0) report_damage(run, offset, damage);
 }
 
 bool show_picture(Run& run) {
@@ -59,7 +64,24 @@ bool show_picture(Run& run) {
     if (error == 0) return true;
     report_file_error(frame_image_name(run.frames.frame_counter).text, error);
     run.failed = true;
+    run.image_failed = true;
     return false;
+}
+
+// Images an earlier run left after this run's last one would show in a video
+// made from the folder: they are named, never removed.
+void report_earlier_images(const Run& run) {
+    const std::int64_t first = run.frames.frame_counter;
+    const std::int64_t count = count_images_from(first);
+    if (count == 0) return;
+    const std::string from = frame_image_name(first).text;
+    if (count == 1) {
+        say("1 image from an earlier run follows (" + from +
+            "); a video made from this folder would show it");
+        return;
+    }
+    say(std::to_string(count) + " images from an earlier run follow (" + from + " to " +
+        frame_image_name(first + count - 1).text + "); a video made from this folder would show them");
 }
 
 std::string chunk_kind(std::uint8_t type) {
@@ -77,25 +99,28 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
         case CHUNK_PALETTE: {
             const std::int64_t left = movie_left(movie);
             if (!apply_palette_chunk(movie, run.state)) {
-                report_cut(run, offset, "palette chunk cut short, palette left unchanged", left,
-                           PALETTE_PAYLOAD_BYTES);
+                report_cut(run, offset, {"palette chunk cut short, palette left unchanged", left,
+                                         static_cast<std::int64_t>(PALETTE_PAYLOAD_BYTES), true});
                 return false;
             }
             frame_writer_note_change(run.frames, WHOLE_FRAME);
             return true;
         }
         case CHUNK_DELTA: {
+            const std::int64_t left = movie_left(movie);
             const DeltaOutcome outcome = apply_delta_chunk(movie, head.length, run.state);
             frame_writer_note_change(run.frames, outcome.written);
             // After a read error the movie goes on where it could not be read,
             // so a picture cut there is not the movie's: it is not shown.
             if (outcome.cut_short && movie.error != 0) return false;
-            if (outcome.cut_short || outcome.outside_frame) {
-                const char* what = outcome.cut_short && outcome.outside_frame
-                                       ? "picture chunk writes outside the picture (dropped) and is cut short"
-                                   : outcome.cut_short ? "picture chunk cut short"
-                                                       : "picture chunk writes outside the picture; those pixels dropped";
-                report_damage(run, offset, what);
+            if (outcome.cut_short) {
+                report_damage(run, offset,
+                              {outcome.outside_frame ? "picture chunk writes outside the picture (dropped) and is cut short"
+                                                     : "picture chunk cut short",
+                               left, outcome.needed, true});
+            } else if (outcome.outside_frame) {
+                report_damage(run, offset, {"picture chunk writes outside the picture; those pixels dropped", -1, -1,
+                                            outcome.outside_from_first_run});
             }
             return show_picture(run) && !outcome.cut_short;
         }
@@ -105,7 +130,8 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
     // Audio, repeat and unknown chunks carry `length` bytes of payload.
     if (head.length < 0) {
         report_damage(run, offset,
-                      chunk_kind(head.type) + " has a negative length (" + std::to_string(head.length) + ")");
+                      {chunk_kind(head.type) + " has a negative length (" + std::to_string(head.length) + ")", -1,
+                       -1, true});
         return false;
     }
     std::int64_t had = 0;
@@ -126,7 +152,8 @@ bool handle_chunk(Run& run, const ChunkHeader& head, std::int64_t offset) {
     }
     const bool whole = had == head.length;
     if (!whole && movie.error != 0) return false;  // no repeat of a chunk that could not be read
-    if (!whole) report_damage(run, offset, chunk_kind(head.type) + " runs past the end of the movie", had, head.length);
+    if (!whole)
+        report_damage(run, offset, {chunk_kind(head.type) + " runs past the end of the movie", had, head.length, true});
     if (head.type == CHUNK_REPEAT && !show_picture(run)) return false;
     return whole;
 }
@@ -159,17 +186,17 @@ int extract_movie() {
     MovieReader& movie = run->movie;
 
     const std::vector<std::string> names = find_movie_names();
+    // The one line on standard output comes before the reason on standard error.
     if (names.size() > 1) {
-        say_movie_unopened();
+        say_out(MOVIE_UNOPENED);
         std::string list;
         for (const auto& name : names) list += (list.empty() ? "" : ", ") + name;
-        std::fprintf(stderr, "movie-extract: %s: more than one file matches it when letter case is ignored: %s\n",
-                     MOVIE_FILE_NAME, list.c_str());
+        say(std::string(MOVIE_FILE_NAME) + ": more than one file matches it when letter case is ignored: " + list);
         return EXIT_FAILED;
     }
     const std::string name = names.empty() ? MOVIE_FILE_NAME : names.front();  // a missing one is reported below
     if (const FileError error = movie_open(movie, name); error != 0) {
-        say_movie_unopened();
+        say_out(MOVIE_UNOPENED);
         report_file_error(name, error);
         return EXIT_FAILED;
     }
@@ -182,8 +209,8 @@ int extract_movie() {
 
     if (const std::int64_t header = movie_skip(movie, MOVIE_HEADER_BYTES);
         header < MOVIE_HEADER_BYTES && movie.error == 0) {
-        std::fprintf(stderr, "movie-extract: %s: header cut short (%lld of %lld bytes)\n", movie.name.c_str(),
-                     static_cast<long long>(header), static_cast<long long>(MOVIE_HEADER_BYTES));
+        say(movie.name + ": header cut short (" + std::to_string(header) + " of " +
+            std::to_string(MOVIE_HEADER_BYTES) + " bytes)");
         run->damaged = true;
     }
     while (movie.position < movie.size && interruption_event() == 0) {
@@ -191,8 +218,8 @@ int extract_movie() {
         ChunkHeader head;
         const std::size_t got = read_chunk_header(movie, head);
         if (got < CHUNK_HEADER_BYTES) {
-            report_cut(*run, offset, "chunk head cut short", static_cast<std::int64_t>(got),
-                       CHUNK_HEADER_BYTES);
+            report_cut(*run, offset,
+                       {"chunk head cut short", static_cast<std::int64_t>(got), CHUNK_HEADER_BYTES});
             break;
         }
         if (!handle_chunk(*run, head, offset)) break;
@@ -206,20 +233,21 @@ int extract_movie() {
     // cannot say how many there are.
     // GCOVR_EXCL_START: over 4 GiB of sound, too slow to write in a test
     if (const char* capped = wav_capped_sizes(audio_samples(run->audio)); capped != nullptr)
-        std::fprintf(stderr, "movie-extract: %s: the sound track is longer than a WAV header can state; "
-                             "%s set to the largest value\n", AUDIO_FILE_NAME, capped);
+        say(std::string(AUDIO_FILE_NAME) + ": the sound track is longer than a WAV header can state; " + capped +
+            " set to the largest value");
     // GCOVR_EXCL_STOP
     if (const FileError error = audio_finish(run->audio); error != 0) {
         report_file_error(AUDIO_FILE_NAME, error);
         run->failed = true;
     }
     if (run->audio.header_error != 0)
-        std::fprintf(stderr, "movie-extract: %s: its header could not be brought up to date: %s\n", AUDIO_FILE_NAME,
-                     file_error_text(run->audio.header_error));
+        say(std::string(AUDIO_FILE_NAME) + ": its header could not be brought up to date: " +
+            file_error_text(run->audio.header_error));
     movie_close(movie);
+    if (!run->image_failed) report_earlier_images(*run);
     if (const int event = interruption_event(); event != 0) {
-        std::fprintf(stderr, "movie-extract: interrupted by %s; %s holds the sound copied so far\n",
-                     interruption_name(event), AUDIO_FILE_NAME);
+        say(std::string("interrupted by ") + interruption_name(event) + "; " + AUDIO_FILE_NAME +
+            " holds the sound copied so far");
         return EXIT_INTERRUPTED + event;
     }
     if (run->failed) return EXIT_FAILED;

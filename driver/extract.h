@@ -6,6 +6,8 @@
 #include <vector>
 
 inline constexpr const char* MOVIE_FILE_NAME = "BOOK.MOV";
+// The one fixed line on standard output: the movie could not be opened.
+inline constexpr const char* MOVIE_UNOPENED = "error opening BOOK.MOV file";
 
 // Exit statuses.
 inline constexpr int EXIT_COMPLETE = 0;

@@ -21,6 +21,10 @@ int interruption_event();
 // Its name for messages: "SIGINT", "Ctrl-C", ...
 const char* interruption_name(int event);
 
+// The run has finished its files: from now on a closed console window may
+// end the process at once.
+void interruption_finished();
+
 // Ends the process as the event does by default: by the same signal on POSIX
 // systems, with STATUS_CONTROL_C_EXIT on Windows. Returns only if it could not.
 void interruption_resend(int event);

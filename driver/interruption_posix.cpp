@@ -39,6 +39,8 @@ const char* interruption_name(int event) {
     }
 }
 
+void interruption_finished() {}
+
 void interruption_resend(int signal_number) {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;

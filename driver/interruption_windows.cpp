@@ -54,8 +54,10 @@ const char* interruption_name(int event) {
     }
 }
 
+void interruption_finished() { run_finished.store(true); }
+
 void interruption_resend(int) {
-    run_finished.store(true);
+    interruption_finished();
     // How Windows programs end when Ctrl-C ends them (0xC000013A); cmd and
     // PowerShell scripts stop on it.
     ExitProcess(STATUS_CONTROL_C_EXIT);

@@ -1,10 +1,31 @@
+#include <cstdio>
+
+#include "driver/arguments.h"
+#include "driver/console.h"
 #include "driver/extract.h"
 #include "driver/interruption.h"
+#include "driver/messages.h"
 
-// No arguments are read: the movie, the outputs and their formats are fixed.
-int main() {
+namespace {
+
+int run(int argc, const char* const* argv) {
+    const Arguments arguments = read_arguments(argc, argv, CONSOLE_HELP_SWITCH);
+    switch (arguments.request) {
+        case Request::HELP: std::fputs(usage_text(CONSOLE_MORE_HELP).c_str(), stdout); return EXIT_COMPLETE;
+        case Request::VERSION: std::fputs(version_text().c_str(), stdout); return EXIT_COMPLETE;
+        case Request::REFUSED: say(refusal_text(arguments.refused, CONSOLE_HOW_TO_RUN)); return EXIT_FAILED;
+        case Request::CONVERT: break;
+    }
+    return extract_movie();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
     interruption_install();
-    const int status = extract_movie();
+    const int status = run(argc, argv);
+    std::fflush(stdout);
     if (const int event = interruption_event(); event != 0) interruption_resend(event);
+    console_end(status);
     return status;
 }

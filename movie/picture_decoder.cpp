@@ -54,6 +54,7 @@ inline void store_run(const std::uint8_t* bytes, std::int64_t p, std::size_t cou
     const std::int64_t end = p + static_cast<std::int64_t>(count);
     std::int64_t lo = p, hi = end;
     if (p < 0 || end > static_cast<std::int64_t>(FRAME_BYTES)) {
+        if (!outcome.outside_frame && span_empty(outcome.written)) outcome.outside_from_first_run = true;
         outcome.outside_frame = true;
         lo = std::max<std::int64_t>(p, 0);
         hi = std::min<std::int64_t>(end, static_cast<std::int64_t>(FRAME_BYTES));
@@ -93,6 +94,7 @@ DeltaOutcome apply_delta_chunk(MovieReader& movie, std::int32_t length, PictureS
     std::uint8_t column[2];
     if (movie_read(movie, column, sizeof column) < sizeof column) {
         outcome.cut_short = true;
+        outcome.needed = std::max<std::int64_t>(length, sizeof column);
         return outcome;
     }
     const auto start_column = static_cast<std::int16_t>(column[0] | column[1] << 8);
@@ -117,6 +119,10 @@ DeltaOutcome apply_delta_chunk(MovieReader& movie, std::int32_t length, PictureS
         }
         if (remaining > 0 && window.size() < want) {
             // The movie ends inside this run: keep the pixels that are there.
+            // The chunk needed its length, or up to the end of this run where
+            // that reaches past it.
+            outcome.needed = length;
+            if (end - at >= 2) outcome.needed += std::max<std::int64_t>(0, 2 + at[1] - remaining);
             if (end - at > 2) store_run(at + 2, p + at[0], static_cast<std::size_t>(end - at - 2), state, outcome);
             at = end;
             outcome.cut_short = true;

@@ -19,6 +19,11 @@ struct DeltaOutcome {
     bool cut_short = false;      // the movie ended inside the chunk
     bool outside_frame = false;  // some bytes fell outside the picture and were dropped
     FrameSpan written;           // the frame bytes it wrote; empty when none
+    // The first run that carries pixels already falls outside the picture.
+    bool outside_from_first_run = false;
+    // When cut short: the bytes after the head that the chunk needed, its
+    // length or more, where the run it was cut in reaches past that.
+    std::int64_t needed = 0;
 };
 
 // Reads a picture payload of `length` bytes (a last run may reach beyond it)

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "output/column_turn.h"
 #include "output/little_endian.h"
@@ -38,6 +39,13 @@ ImageName frame_image_name(std::int64_t number) {
     for (int i = 7; i >= 0; --i, number /= 10) name.text[i] = static_cast<char>('0' + number % 10);
     std::memcpy(name.text + 8, ".tga", 5);
     return name;
+}
+
+std::int64_t count_images_from(std::int64_t first) {
+    std::int64_t count = 0;
+    std::error_code ec;
+    while (std::filesystem::is_regular_file(frame_image_name(first + count).text, ec)) ++count;
+    return count;
 }
 
 FileError write_frame_image(FrameWriter& writer, const PictureState& state) {

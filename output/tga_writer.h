@@ -53,6 +53,10 @@ struct ImageName {
 };
 ImageName frame_image_name(std::int64_t number);
 
+// How many images follow one another from number `first` on, up to the first
+// number that is not there: what an earlier run left after this one's last.
+std::int64_t count_images_from(std::int64_t first);
+
 // The decoder wrote `span` of the picture since the last image.
 inline void frame_writer_note_change(FrameWriter& writer, const FrameSpan& span) {
     writer.changed = span_union(writer.changed, span);

@@ -1,5 +1,6 @@
 // Whole conversions of well-formed movies, compared file for file.
 
+#include <fstream>
 #include <random>
 #include <sys/stat.h>
 
@@ -279,6 +280,35 @@ TEST_F(Conversion, ASecondRunStartsAgainFromNumberZero) {
     EXPECT_EQ(read_file("00000001.tga"), expected_tga(test_palette(), rows_of(two)));
 }
 
+TEST_F(Conversion, ImagesOfAnEarlierRunAfterTheLastAreNamed) {
+    // Runs of so many pictures, one after another in one folder, and what
+    // each says of the images an earlier run left after its own.
+    const auto pictures = [](int count) {
+        MovieBuilder movie;
+        for (int i = 0; i < count; ++i) add_repeat(movie);
+        return movie;
+    };
+    struct Step {
+        int pictures;
+        std::string says;
+    };
+    const std::string video = "; a video made from this folder would show ";
+    const Step steps[] = {
+        {3, ""},  // an empty folder
+        {1, "movie-extract: 2 images from an earlier run follow (00000001.tga to 00000002.tga)" + video + "them\n"},
+        {2, "movie-extract: 1 image from an earlier run follows (00000002.tga)" + video + "it\n"},
+        {4, ""},  // longer than the earlier runs
+        {0, "movie-extract: 4 images from an earlier run follow (00000000.tga to 00000003.tga)" + video + "them\n"},
+    };
+    std::ofstream("00000009.tga").put('x');  // after a gap: not counted
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.pictures);
+        const RunResult r = convert(pictures(step.pictures));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, step.says);
+    }
+}
+
 TEST_F(Conversion, ImagesAreNumberedWithEightDigits) {
     MovieBuilder movie;
     for (int i = 0; i < 124; ++i) add_repeat(movie);
@@ -296,17 +326,19 @@ TEST_F(Conversion, MovieNameIsFoundWhateverItsLetterCase) {
     MovieBuilder movie;
     add_repeat(movie);
     ASSERT_TRUE(write_movie(movie, "book.Mov"));
-    RunResult r = convert_here();
+    const RunResult r = convert_here();
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(file_exists("00000000.tga"));
     EXPECT_TRUE(file_exists("BOOK.WAV"));
+}
 
-    // Two candidates and no exact name: neither is guessed at.
+TEST_F(Conversion, TwoNamesOfTheMovieInOtherLetterCasesAreNeitherGuessedAt) {
     SKIP_ON_WINDOWS("names that differ only in letter case cannot both be in a folder");
-    std::filesystem::remove("00000000.tga");
-    std::filesystem::remove("BOOK.WAV");
+    MovieBuilder movie;
+    add_repeat(movie);
+    ASSERT_TRUE(write_movie(movie, "book.Mov"));
     ASSERT_TRUE(write_movie(movie, "Book.mov"));
-    r = convert_here();
+    const RunResult r = convert_here();
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "error opening BOOK.MOV file" + NEWLINE);
     EXPECT_EQ(r.err, "movie-extract: BOOK.MOV: more than one file matches it when letter case is ignored: "
@@ -327,10 +359,11 @@ TEST_F(Conversion, MissingMovieIsReportedAndNothingIsWritten) {
     EXPECT_EQ(d.out, "error opening BOOK.MOV file" + NEWLINE);
     EXPECT_NE(d.err.find("Is a directory"), std::string::npos) << d.err;
     EXPECT_FALSE(file_exists("BOOK.WAV"));
+}
 
-    // A named pipe would block the open until someone wrote to it.
+TEST_F(Conversion, AMovieThatIsANamedPipeIsNotOpened) {
+    // It would block the open until someone wrote to it.
     SKIP_ON_WINDOWS("a folder holds no named pipes");
-    std::filesystem::remove("BOOK.MOV");
     ASSERT_EQ(mkfifo("BOOK.MOV", 0600), 0);
     const RunResult p = convert_here();
     EXPECT_EQ(p.status, 1);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "fuzz/conversion_checks.h"
 #include "test_support.h"
 
 namespace {
@@ -122,6 +123,7 @@ TEST_F(DamagedMovie, PictureCutShortKeepsItsPixelsAndItsImage) {
         std::size_t from;   // the kept pixels of colour 9 in column 0
         std::size_t kept;
         std::int32_t length = 40;
+        std::int64_t needed = 40;  // what the chunk needed after its head
     };
     // Past the reader's buffer: 140,000 empty runs, then a run cut in its bytes.
     Bytes long_payload = {0, 0};
@@ -133,7 +135,9 @@ TEST_F(DamagedMovie, PictureCutShortKeepsItsPixelsAndItsImage) {
         {"in a run's bytes", {0, 0, 0, 5, 9, 9, 9}, 0, 3},
         {"in a run's bytes after a skip", {0, 0, 4, 5, 9, 9, 9}, 4, 3},
         {"before a run's bytes", {0, 0, 0, 2, 9, 9, 0, 5}, 0, 2},
-        {"past the reader's buffer", long_payload, 0, 3, 300000},
+        {"past the reader's buffer", long_payload, 0, 3, 300000, 300000},
+        {"in a last run that reaches past the length", {0, 0, 0, 10, 9, 9, 9}, 0, 3, 6, 14},
+        {"in its column, with a length below 2", {0}, 0, 0, 0, 2},
     };
     for (const Cut& cut : cuts) {
         MovieBuilder movie = good_start();
@@ -141,7 +145,8 @@ TEST_F(DamagedMovie, PictureCutShortKeepsItsPixelsAndItsImage) {
         add_chunk(movie, CHUNK_DELTA, cut.length, cut.payload);
         const RunResult r = convert(movie);
         expect_damage_at(r, {at});
-        EXPECT_NE(r.err.find("picture chunk cut short"), std::string::npos) << cut.where << r.err;
+        const std::string had = std::to_string(cut.payload.size()) + " of " + std::to_string(cut.needed) + " bytes";
+        EXPECT_NE(r.err.find("picture chunk cut short (" + had + ")\n"), std::string::npos) << cut.where << r.err;
         FrameBuffer expected = filled(3);
         std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(cut.from), cut.kept, 9);
         EXPECT_EQ(read_file("00000001.tga"), expected_tga(test_palette(), rows_of(expected))) << cut.where;
@@ -214,7 +219,7 @@ TEST_F(DamagedMovie, CutBeforeAnyByteOutsideThePictureDropsNothing) {
     add_chunk(movie, CHUNK_DELTA, 100, Bytes{0xFF, 0xFF, 0, 10});  // column -1, then the movie ends
     const RunResult r = convert(movie);
     expect_damage_at(r, {at});
-    EXPECT_NE(r.err.find("picture chunk cut short\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("picture chunk cut short (4 of 100 bytes)\n"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("outside"), std::string::npos) << r.err;
 }
 
@@ -224,7 +229,51 @@ TEST_F(DamagedMovie, OneLinePerChunkEvenWhenCutShortOutsideThePicture) {
     add_chunk(movie, CHUNK_DELTA, 100, Bytes{0x40, 0x01, 0, 10, 1, 2});  // column 320, cut in its run
     const RunResult r = convert(movie);
     expect_damage_at(r, {at});
+    EXPECT_NE(r.err.find("writes outside the picture (dropped) and is cut short (6 of 100 bytes)\n"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("may not be a movie"), std::string::npos) << "not the first chunk: " << r.err;
     EXPECT_EQ(tga_files().size(), 2u);
+}
+
+TEST_F(DamagedMovie, AFirstChunkBeyondUseSaysTheFileMayBeOfAnotherKind) {
+    // Another kind of file saved as BOOK.MOV: its bytes after the first 32
+    // make a first chunk that is of no use. Later chunks like it are only
+    // damage.
+    struct FirstChunk {
+        const char* what;
+        std::uint8_t type;
+        std::int32_t length;
+        Bytes payload;
+        bool hint;
+    };
+    const FirstChunk rows[] = {
+        {"a length past the end", 0, 1711800320, Bytes(40, 7), true},
+        {"an audio chunk past the end", CHUNK_AUDIO, 5000, Bytes(40, 7), true},
+        {"a negative length", 9, -77, Bytes(40, 7), true},
+        {"a palette past the end", CHUNK_PALETTE, 769, Bytes(40, 7), true},
+        {"a picture past the end", CHUNK_DELTA, 5000, Bytes{0, 0, 0, 3, 1, 2, 3}, true},
+        {"a picture outside from its first run", CHUNK_DELTA, 7, Bytes{0x88, 0x13, 0, 3, 1, 2, 3}, true},
+        {"a picture outside only from its second run", CHUNK_DELTA, 12,
+         Bytes{0x3F, 0x01, 0, 3, 1, 2, 3, 255, 3, 1, 2, 3}, false},
+    };
+    for (const FirstChunk& row : rows) {
+        SCOPED_TRACE(row.what);
+        remove_conversion_outputs();
+        MovieBuilder movie;
+        add_chunk(movie, row.type, row.length, row.payload);
+        RunResult r = convert(movie);
+        expect_damage_at(r, {MOVIE_HEADER_BYTES});
+        const std::string hint = "; BOOK.MOV may not be a movie of this kind\n";
+        EXPECT_EQ(r.err.ends_with(hint), row.hint) << r.err;
+        // The same chunk after a good one is damage, with no word of the kind.
+        remove_conversion_outputs();
+        movie = good_start();
+        const std::size_t at = movie.bytes.size();
+        add_chunk(movie, row.type, row.length, row.payload);
+        r = convert(movie);
+        expect_damage_at(r, {at});
+        EXPECT_EQ(r.err.find("may not be a movie"), std::string::npos) << r.err;
+    }
 }
 
 }  // namespace

@@ -180,7 +180,9 @@ TEST_F(Faults, RealFullDisksKeepEveryCompleteFile) {
             expect_complete(ref, ".", end.err);
         } else {
             EXPECT_EQ(end.status, 1) << size;
-            EXPECT_NE(end.err.find("No space left on device"), std::string::npos) << size << ": " << end.err;
+            EXPECT_NE(end.err.find("No space left on device"), std::string::npos)
+                << size << ": status " << end.status << ", signal " << end.signal << ", standard error \"" << end.err
+                << "\", standard output \"" << end.out << "\"";
             if (end.err.find(".tga: No space") != std::string::npos) at_image = true;
             if (end.err.find("BOOK.WAV: No space") != std::string::npos)
                 (kept.images == ref.images.size() ? at_last_samples : inside_sound) = true;

@@ -88,7 +88,10 @@ void make_obstacle(Kind kind, const char* name) {
     }
 }
 
-TEST_F(FailingOutput, WhatIsUnderAnOutputNameIsNeverHarmed) {
+// Converts a movie with each obstacle in the way, in a folder of its own
+// beside keep/, which holds the user's notes.txt. Returns the rows that
+// cannot run here, with the reasons.
+std::string convert_past(const fs::path& dir, std::initializer_list<Obstacle> obstacles) {
     // The first picture writes outside the picture: damage, after which the
     // run goes on until a failure, which decides the status.
     MovieBuilder movie;
@@ -107,26 +110,11 @@ TEST_F(FailingOutput, WhatIsUnderAnOutputNameIsNeverHarmed) {
         EXPECT_EQ(std::distance(fs::directory_iterator(dir / "keep"), fs::directory_iterator{}), 1) << "keep/ changed";
     };
 
-    const Obstacle obstacles[] = {
-        {"a directory", Kind::DIRECTORY, "00000001.tga", "Is a directory"},
-        {"a link to a directory", Kind::LINK_TO_DIRECTORY, "00000001.tga", "a symbolic link, which is not followed"},
-        {"a link to a file", Kind::LINK_TO_FILE, "00000000.tga", "a symbolic link, which is not followed"},
-        {"a link to a file that is not there", Kind::LINK_TO_NOTHING, "00000001.tga",
-         "a symbolic link, which is not followed"},
-        {"a link as BOOK.WAV", Kind::LINK_TO_FILE, "BOOK.WAV", "a symbolic link, which is not followed"},
-        {"a full device", Kind::FULL_DEVICE, "00000001.tga", "No space left on device"},
-        {"a full device as BOOK.WAV", Kind::FULL_DEVICE, "BOOK.WAV", "No space left on device"},
-        {"BOOK.WAV, another name of the movie", Kind::HARD_LINK_TO_MOVIE, "BOOK.WAV", nullptr},
-        {"an image, another name of the movie", Kind::HARD_LINK_TO_MOVIE, "00000001.tga", nullptr},
-        {"an image, another name of a file elsewhere", Kind::HARD_LINK_ELSEWHERE, "00000002.tga", nullptr},
-        {"a read-only file with another name", Kind::READ_ONLY_HARD_LINK, "00000001.tga", "Permission denied"},
-        {"a file with another name, in a folder whose names cannot change", Kind::HARD_LINK_IN_LOCKED_FOLDER,
-         "00000001.tga", "Permission denied"},
-    };
+    std::string skipped;
     for (const Obstacle& row : obstacles) {
         SCOPED_TRACE(row.what);
         if (const char* why = cannot_make(row.kind)) {
-            std::printf("skipped row \"%s\": %s\n", row.what, why);
+            skipped += std::string(skipped.empty() ? "" : "; ") + row.what + ": " + why;
             continue;
         }
         const fs::path here = dir / "run";
@@ -136,7 +124,7 @@ TEST_F(FailingOutput, WhatIsUnderAnOutputNameIsNeverHarmed) {
         std::ofstream(dir / "keep" / "notes.txt", std::ios::binary).write("mine", 4);
         fs::create_directory(here);
         fs::current_path(here);
-        ASSERT_TRUE(write_movie(movie, "BOOK.MOV"));
+        EXPECT_TRUE(write_movie(movie, "BOOK.MOV"));
         make_obstacle(row.kind, row.name);
         const fs::file_type type = fs::symlink_status(row.name).type();
 
@@ -183,6 +171,33 @@ TEST_F(FailingOutput, WhatIsUnderAnOutputNameIsNeverHarmed) {
         EXPECT_EQ(read_file("BOOK.WAV"), name == "00000000.tga" ? expected_wav(Bytes{1}) : expected_wav(Bytes{1, 2}));
     }
     fs::current_path(dir);
+    return skipped;
+}
+
+TEST_F(FailingOutput, WhatIsUnderAnOutputNameIsNeverHarmed) {
+    const std::string skipped = convert_past(dir, {
+        {"a directory", Kind::DIRECTORY, "00000001.tga", "Is a directory"},
+        {"BOOK.WAV, another name of the movie", Kind::HARD_LINK_TO_MOVIE, "BOOK.WAV", nullptr},
+        {"an image, another name of the movie", Kind::HARD_LINK_TO_MOVIE, "00000001.tga", nullptr},
+        {"an image, another name of a file elsewhere", Kind::HARD_LINK_ELSEWHERE, "00000002.tga", nullptr},
+    });
+    EXPECT_EQ(skipped, "");
+}
+
+TEST_F(FailingOutput, LinksDevicesAndProtectedFilesUnderAnOutputNameAreNeverHarmed) {
+    const std::string skipped = convert_past(dir, {
+        {"a link to a directory", Kind::LINK_TO_DIRECTORY, "00000001.tga", "a symbolic link, which is not followed"},
+        {"a link to a file", Kind::LINK_TO_FILE, "00000000.tga", "a symbolic link, which is not followed"},
+        {"a link to a file that is not there", Kind::LINK_TO_NOTHING, "00000001.tga",
+         "a symbolic link, which is not followed"},
+        {"a link as BOOK.WAV", Kind::LINK_TO_FILE, "BOOK.WAV", "a symbolic link, which is not followed"},
+        {"a full device", Kind::FULL_DEVICE, "00000001.tga", "No space left on device"},
+        {"a full device as BOOK.WAV", Kind::FULL_DEVICE, "BOOK.WAV", "No space left on device"},
+        {"a read-only file with another name", Kind::READ_ONLY_HARD_LINK, "00000001.tga", "Permission denied"},
+        {"a file with another name, in a folder whose names cannot change", Kind::HARD_LINK_IN_LOCKED_FOLDER,
+         "00000001.tga", "Permission denied"},
+    });
+    if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 TEST_F(FailingOutput, NamedPipesFailInsteadOfBlockingAndStay) {

@@ -174,6 +174,7 @@ std::string take_scratch_file(int fd) {
 Child start_converter(const ChildOptions& options) {
     std::vector<std::string> args = options.wrapper;
     for (const auto& word : target_command(MOVIE_EXTRACT_PATH)) args.push_back(word);
+    args.insert(args.end(), options.args.begin(), options.args.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -109,6 +109,7 @@ inline const std::string NEWLINE = ON_WINDOWS ? "\r\n" : "\n";
 // standard error and output kept.
 struct ChildOptions {
     std::vector<std::string> wrapper;  // a program to start it through, with its options
+    std::vector<std::string> args;     // the converter's own arguments
     std::vector<std::string> env;      // extra NAME=value entries
     long long file_size_limit = -1;    // RLIMIT_FSIZE in bytes, when not -1
     bool fixed_addresses = false;      // no address randomisation, for repeatable runs
