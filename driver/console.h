@@ -36,4 +36,4 @@ inline bool console_should_wait(const ConsoleFacts& facts) {
 
 // At the very end: on Windows, when console_should_wait says so, asks for
 // Enter and waits for it. Elsewhere it does nothing.
-void console_end(int status);
+void console_end(int status, bool said_anything);

@@ -6,4 +6,4 @@ const char* const CONSOLE_HELP_SWITCH = nullptr;
 const char* const CONSOLE_HOW_TO_RUN = "run movie-extract there";
 const char* const CONSOLE_MORE_HELP = "man movie-extract";
 
-void console_end(int) {}
+void console_end(int, bool) {}

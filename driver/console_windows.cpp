@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include "driver/interruption.h"
-#include "driver/messages.h"
 
 const char* const CONSOLE_HELP_SWITCH = "/?";
 const char* const CONSOLE_HOW_TO_RUN = "run movie-extract there, or copy movie-extract.exe there and double-click it";
@@ -22,18 +21,16 @@ bool is_console(DWORD which) {
 
 }  // namespace
 
-void console_end(int status) {
+void console_end(int status, bool said_anything) {
     ConsoleFacts facts;
     DWORD processes[2];
     facts.processes = GetConsoleProcessList(processes, 2);
     facts.input_is_console = is_console(STD_INPUT_HANDLE);
     facts.error_is_console = is_console(STD_ERROR_HANDLE);
     facts.interrupted = interruption_event() != 0;
-    facts.said_anything = said_anything();
+    facts.said_anything = said_anything;
     facts.status = status;
     if (!console_should_wait(facts)) return;
-    // Closing the window now ends the program at once.
-    interruption_finished();
     std::fputs("Press Enter to close this window.\n", stderr);
     std::fflush(stderr);
     char line[256];

@@ -22,7 +22,7 @@ int interruption_event();
 const char* interruption_name(int event);
 
 // The run has finished its files: from now on a closed console window may
-// end the process at once.
+// end the process at once, while it waits for Enter, say.
 void interruption_finished();
 
 // Ends the process as the event does by default: by the same signal on POSIX

@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     const int status = run(argc, argv);
     std::fflush(stdout);
     if (const int event = interruption_event(); event != 0) interruption_resend(event);
-    console_end(status);
+    interruption_finished();
+    console_end(status, said_anything());
     return status;
 }

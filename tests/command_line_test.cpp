@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "driver/arguments.h"
 #include "driver/console.h"
 #include "test_support.h"
 
@@ -61,6 +62,30 @@ TEST_F(CommandLine, ArgumentsAskForHelpOrTheVersionOrConvertNothing) {
     for (const char* word : {"BOOK.MOV", "BOOK.WAV", "00000000.tga", "current folder",
                              ON_WINDOWS ? "README.md" : "man movie-extract"})
         EXPECT_NE(usage.find(word), std::string::npos) << word << " in\n" << usage;
+}
+
+TEST(Arguments, EachPlatformsWayOfAskingForHelp) {
+    struct Row {
+        std::vector<const char*> args;
+        const char* help_switch;
+        Request request;
+        std::string refused;
+    };
+    const Row rows[] = {
+        {{}, nullptr, Request::CONVERT, ""},
+        {{"/?"}, "/?", Request::HELP, ""},
+        {{"/?"}, nullptr, Request::REFUSED, "/?"},
+        {{"--version", "/?"}, "/?", Request::VERSION, ""},
+        {{"-h", "--version"}, nullptr, Request::HELP, ""},
+        {{"--version", "BOOK.MOV"}, "/?", Request::REFUSED, "BOOK.MOV"},
+    };
+    for (const Row& row : rows) {
+        std::vector<const char*> argv = {"movie-extract"};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        const Arguments read = read_arguments(static_cast<int>(argv.size()), argv.data(), row.help_switch);
+        EXPECT_EQ(read.request, row.request) << argv.size() << " " << argv.back();
+        EXPECT_EQ(read.refused, row.refused);
+    }
 }
 
 TEST(ConsoleWindow, KeptOpenOnlyWhenItIsTheProgramsOwnAndHasSomethingToRead) {
