@@ -1,0 +1,23 @@
+// Puts the page together as one HTML file: the style, the zip writer, the
+// page's script, and the converter's worker (the WebAssembly inside it) as
+// text that the page starts from a blob: address.
+//
+//   node web/bundle.mjs WORKER.js FFLATE.js VERSION OUT.html
+import { readFileSync, writeFileSync } from 'node:fs';
+
+const [converterPath, fflatePath, version, outPath] = process.argv.slice(2);
+const here = new URL('.', import.meta.url);
+const read = (path) => readFileSync(path, 'utf8');
+const inline = (text) => text.replaceAll('</script', '<\\/script');
+
+const worker = read(converterPath) + '\n' + read(new URL('worker.js', here));
+const scripts = [
+  `<script type="text/plain" id="converter-source">${inline(worker)}</script>`,
+  `<script>${inline(read(fflatePath))}</script>`,
+  `<script>${inline(read(new URL('page.js', here)))}</script>`,
+].join('\n');
+const page = read(new URL('page.html', here))
+  .replaceAll('@VERSION@', version)
+  .replace('/*STYLE*/', () => read(new URL('page.css', here)))
+  .replace('<!--SCRIPTS-->', () => scripts);
+writeFileSync(outPath, page);
