@@ -30,10 +30,10 @@ std::string usage_text(const char* more_help) {
                        "BOOK.MOV and run movie-extract there.\n"
                        "\n"
                        "More: ") +
-           more_help + "\n";
+           more_help;
 }
 
-std::string version_text() { return std::string("movie-extract ") + MOVIE_EXTRACT_VERSION + "\n"; }
+std::string version_text() { return std::string("movie-extract ") + MOVIE_EXTRACT_VERSION; }
 
 std::string refusal_text(const std::string& argument, const char* how_to_run) {
     return argument + ": takes no arguments; put the movie in a folder of its own as " + MOVIE_FILE_NAME +

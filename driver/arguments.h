@@ -16,7 +16,7 @@ struct Arguments {
 // `help_switch` is the platform's other way to ask for help, or nullptr.
 Arguments read_arguments(int argc, const char* const* argv, const char* help_switch);
 
-// The texts the program prints for them.
+// The texts the program prints for them, each without its last line end.
 std::string usage_text(const char* more_help);
 std::string version_text();
 std::string refusal_text(const std::string& argument, const char* how_to_run);

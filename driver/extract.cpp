@@ -74,14 +74,11 @@ void report_earlier_images(const Run& run) {
     const std::int64_t first = run.frames.frame_counter;
     const std::int64_t count = count_images_from(first);
     if (count == 0) return;
-    const std::string from = frame_image_name(first).text;
-    if (count == 1) {
-        say("1 image from an earlier run follows (" + from +
-            "); a video made from this folder would show it");
-        return;
-    }
-    say(std::to_string(count) + " images from an earlier run follow (" + from + " to " +
-        frame_image_name(first + count - 1).text + "); a video made from this folder would show them");
+    const bool one = count == 1;
+    std::string names = frame_image_name(first).text;
+    if (!one) names += std::string(" to ") + frame_image_name(first + count - 1).text;
+    say(std::to_string(count) + (one ? " image from an earlier run follows (" : " images from an earlier run follow (") +
+        names + "); a video made from this folder would show " + (one ? "it" : "them"));
 }
 
 std::string chunk_kind(std::uint8_t type) {

@@ -1,5 +1,3 @@
-#include <cstdio>
-
 #include "driver/arguments.h"
 #include "driver/console.h"
 #include "driver/extract.h"
@@ -11,8 +9,8 @@ namespace {
 int run(int argc, const char* const* argv) {
     const Arguments arguments = read_arguments(argc, argv, CONSOLE_HELP_SWITCH);
     switch (arguments.request) {
-        case Request::HELP: std::fputs(usage_text(CONSOLE_MORE_HELP).c_str(), stdout); return EXIT_COMPLETE;
-        case Request::VERSION: std::fputs(version_text().c_str(), stdout); return EXIT_COMPLETE;
+        case Request::HELP: say_out(usage_text(CONSOLE_MORE_HELP)); return EXIT_COMPLETE;
+        case Request::VERSION: say_out(version_text()); return EXIT_COMPLETE;
         case Request::REFUSED: say(refusal_text(arguments.refused, CONSOLE_HOW_TO_RUN)); return EXIT_FAILED;
         case Request::CONVERT: break;
     }
@@ -24,7 +22,6 @@ int run(int argc, const char* const* argv) {
 int main(int argc, char** argv) {
     interruption_install();
     const int status = run(argc, argv);
-    std::fflush(stdout);
     if (const int event = interruption_event(); event != 0) interruption_resend(event);
     interruption_finished();
     console_end(status, said_anything());

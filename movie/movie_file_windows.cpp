@@ -7,6 +7,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include "movie/windows_errors.h"
+
 // The C library opens files without FILE_SHARE_DELETE, and Windows then
 // refuses to remove any other name of the file while it is open: a
 // BOOK.WAV that is another name of the movie could not be replaced.
@@ -14,13 +16,7 @@ std::FILE* movie_file_open(const char* name) {
     const HANDLE handle = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        switch (GetLastError()) {
-            case ERROR_FILE_NOT_FOUND:
-            case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
-            case ERROR_ACCESS_DENIED:
-            case ERROR_SHARING_VIOLATION: errno = EACCES; break;
-            default: errno = EIO; break;
-        }
+        errno = errno_of(GetLastError());
         return nullptr;
     }
     const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_RDONLY | _O_BINARY);

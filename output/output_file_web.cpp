@@ -30,7 +30,6 @@ FileError output_create(OutputFile& file, const char* name) {
     const int id = page_file_create(name);
     if (id < 0) return ENOMEM;
     file.handle = id;
-    file.ours = true;
     return 0;
 }
 
@@ -49,12 +48,10 @@ FileError output_close(OutputFile& file) {
     if (!output_is_open(file)) return 0;
     const int failed = page_file_close(id_of(file));
     file.handle = -1;
-    file.ours = false;
     return outcome(failed);
 }
 
 void output_discard(OutputFile& file) {
     if (output_is_open(file)) page_file_discard(id_of(file));
     file.handle = -1;
-    file.ours = false;
 }

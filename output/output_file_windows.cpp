@@ -8,33 +8,11 @@
 #include <string>
 #include <windows.h>
 
+#include "movie/windows_errors.h"
+
 namespace {
 
 HANDLE handle_of(const OutputFile& file) { return reinterpret_cast<HANDLE>(file.handle); }
-
-// The errno value of a Windows error, so that the run words it as on every
-// other platform.
-int errno_of(DWORD error) {
-    switch (error) {
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-        case ERROR_FILE_TOO_LARGE: return EFBIG;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-        case ERROR_WRITE_PROTECT: return EACCES;
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME: return ENOENT;
-        case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
-        case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY: return ENOMEM;
-        case ERROR_INVALID_HANDLE: return EBADF;
-        case ERROR_FILE_EXISTS:
-        case ERROR_ALREADY_EXISTS: return EEXIST;
-        default: return EIO;
-    }
-}
 
 FileError last_error() { return errno_of(GetLastError()); }
 
