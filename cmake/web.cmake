@@ -5,8 +5,11 @@ add_executable(movie-extract-worker driver/main_web.cpp)
 target_link_libraries(movie-extract-worker PRIVATE movie_extract_core)
 set_target_properties(movie-extract-worker PROPERTIES SUFFIX ".js")
 target_link_options(movie-extract-worker PRIVATE
-  # The run gives way to the worker's events now and then (the Stop button).
+  # The run waits for the page, through Asyncify: for the movie's pieces,
+  # for the page to take its files, and to hear the Stop button.
   -sASYNCIFY -sASYNCIFY_IGNORE_INDIRECT
+  # The C library's copies and fills of memory as single instructions too.
+  -mbulk-memory
   # One script with the WebAssembly inside, made when the worker asks.
   -sSINGLE_FILE -sMODULARIZE -sEXPORT_NAME=createConverter -sENVIRONMENT=worker
   # The converter's own memory: a few MiB, as at the command line.
@@ -14,15 +17,15 @@ target_link_options(movie-extract-worker PRIVATE
   -sFORCE_FILESYSTEM -lworkerfs.js
   -sEXPORTED_FUNCTIONS=_page_convert -sEXPORTED_RUNTIME_METHODS=ccall,FS)
 
-set(FFLATE ${PROJECT_SOURCE_DIR}/node_modules/fflate/umd/index.js)
-if(NOT EXISTS ${FFLATE})
-  message(FATAL_ERROR "The page bundles fflate, the zip writer: run `npm ci` in ${PROJECT_SOURCE_DIR} first")
+set(CLIENT_ZIP ${PROJECT_SOURCE_DIR}/node_modules/client-zip/index.js)
+if(NOT EXISTS ${CLIENT_ZIP})
+  message(FATAL_ERROR "The page bundles client-zip, the zip writer: run `npm ci` in ${PROJECT_SOURCE_DIR} first")
 endif()
 set(PAGE_SOURCES web/page.html web/page.css web/page.js web/worker.js web/bundle.mjs)
 list(TRANSFORM PAGE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/movie-extract.html
-  COMMAND node ${PROJECT_SOURCE_DIR}/web/bundle.mjs $<TARGET_FILE:movie-extract-worker> ${FFLATE}
+  COMMAND node ${PROJECT_SOURCE_DIR}/web/bundle.mjs $<TARGET_FILE:movie-extract-worker> ${CLIENT_ZIP}
           ${PROJECT_VERSION} ${CMAKE_BINARY_DIR}/movie-extract.html
-  DEPENDS movie-extract-worker ${PAGE_SOURCES} ${FFLATE}
+  DEPENDS movie-extract-worker ${PAGE_SOURCES} ${CLIENT_ZIP}
   VERBATIM)
 add_custom_target(page ALL DEPENDS ${CMAKE_BINARY_DIR}/movie-extract.html)

@@ -1,15 +1,18 @@
 // Interruption in the web page: its Stop button. The converter runs in a
 // worker, which hears the button only between its tasks, so the run gives
-// way for a moment every 50 ms (Asyncify turns the wait into a return to the
-// worker's event loop), and the page learns how far the run has come.
+// way to the worker's events every 50 ms (Asyncify turns the wait into a
+// return to the worker's event loop). The worker then hands the page the
+// files and lines of those 50 ms and how far the run has come. Giving way
+// waits on a message, not a timer, so that a page in a background tab,
+// whose timers the browser slows, converts at its full pace.
 #include "driver/interruption.h"
 
 #include <emscripten.h>
 
 namespace {
 
-EM_JS(int, page_stop_asked, (), { return Module.stopAsked ? 1 : 0; });
-EM_JS(void, page_report_progress, (), { if (Module.reportProgress) Module.reportProgress(); });
+// 1 when the Stop button was pressed.
+EM_ASYNC_JS(int, page_give_way, (), { return await Module.giveWay(); });
 
 // The event numbers the exit status as Ctrl-C does at a prompt: 128 + 2.
 constexpr int STOP_BUTTON = 2;
@@ -29,10 +32,8 @@ int interruption_event() {
     if (pending_event != 0) return pending_event;
     const double now = emscripten_get_now();
     if (now - last_given_way >= GIVE_WAY_MS) {
-        page_report_progress();
-        emscripten_sleep(0);
+        if (page_give_way() != 0) pending_event = STOP_BUTTON;
         last_given_way = emscripten_get_now();
-        if (page_stop_asked() != 0) pending_event = STOP_BUTTON;
     }
     return pending_event;
 }

@@ -1,7 +1,7 @@
 // The movie's stream, opened so that the outputs can replace other names of
 // the same file, and positioned with 64-bit offsets, so that a movie past
 // 2 GiB reads the same on every platform. One file a platform implements
-// these (movie_file_posix.cpp, movie_file_windows.cpp).
+// these (movie_file_posix.cpp, movie_file_windows.cpp, movie_file_web.cpp).
 #pragma once
 
 #include <cstdint>
@@ -17,3 +17,7 @@ bool movie_file_seek(std::FILE* file, std::int64_t offset);
 
 // The size of the file, measured by moving to its end; -1, with errno set, on failure.
 std::int64_t movie_file_size(std::FILE* file);
+
+// Reads up to `count` bytes at the position, as std::fread does: fewer only
+// at the end of the file (std::feof) or after a failure, with errno set.
+std::size_t movie_file_read(std::FILE* file, void* out, std::size_t count);

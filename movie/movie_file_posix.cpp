@@ -9,6 +9,8 @@ static_assert(sizeof(off_t) >= 8, "64-bit file offsets are needed");
 
 std::FILE* movie_file_open(const char* name) { return std::fopen(name, "rb"); }
 
+std::size_t movie_file_read(std::FILE* file, void* out, std::size_t count) { return std::fread(out, 1, count, file); }
+
 bool movie_file_seek(std::FILE* file, std::int64_t offset) {
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }

@@ -29,6 +29,8 @@ std::FILE* movie_file_open(const char* name) {
     return file;
 }
 
+std::size_t movie_file_read(std::FILE* file, void* out, std::size_t count) { return std::fread(out, 1, count, file); }
+
 bool movie_file_seek(std::FILE* file, std::int64_t offset) { return _fseeki64(file, offset, SEEK_SET) == 0; }
 
 std::int64_t movie_file_size(std::FILE* file) {

@@ -25,7 +25,7 @@ void fill(MovieReader& movie, std::size_t want) {
         const std::size_t ask = static_cast<std::size_t>(std::min<std::int64_t>(unread, static_cast<std::int64_t>(room)));
         if (ask == 0) return;
         errno = 0;
-        const std::size_t got = std::fread(movie.buffer.get() + movie.end, 1, ask, movie.file);
+        const std::size_t got = movie_file_read(movie.file, movie.buffer.get() + movie.end, ask);
         movie.end += got;
         if (got < ask) {
             // Only the end of the file makes a short read that is no error.

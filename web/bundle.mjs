@@ -2,18 +2,29 @@
 // page's script, and the converter's worker (the WebAssembly inside it) as
 // text that the page starts from a blob: address.
 //
-//   node web/bundle.mjs WORKER.js FFLATE.js VERSION OUT.html
+//   node web/bundle.mjs WORKER.js CLIENT-ZIP.js VERSION OUT.html
 import { readFileSync, writeFileSync } from 'node:fs';
 
-const [converterPath, fflatePath, version, outPath] = process.argv.slice(2);
+const [converterPath, zipPath, version, outPath] = process.argv.slice(2);
 const here = new URL('.', import.meta.url);
 const read = (path) => readFileSync(path, 'utf8');
 const inline = (text) => text.replaceAll('</script', '<\\/script');
 
+// The zip writer is a module: its exports become the properties of one
+// object, clientZip, for the page's classic script.
+const zipModule = read(zipPath);
+const exports = /export\s*\{([^}]*)\};?\s*$/.exec(zipModule);
+if (!exports) throw new Error(zipPath + ': no export list at its end');
+const members = exports[1].split(',').map((item) => {
+  const [local, exported] = item.trim().split(/\s+as\s+/);
+  return `${exported || local}: ${local}`;
+});
+const zipScript = `const clientZip = (() => {\n${zipModule.slice(0, exports.index)}\nreturn { ${members.join(', ')} };\n})();`;
+
 const worker = read(converterPath) + '\n' + read(new URL('worker.js', here));
 const scripts = [
   `<script type="text/plain" id="converter-source">${inline(worker)}</script>`,
-  `<script>${inline(read(fflatePath))}</script>`,
+  `<script>${inline(zipScript)}</script>`,
   `<script>${inline(read(new URL('page.js', here)))}</script>`,
 ].join('\n');
 const page = read(new URL('page.html', here))

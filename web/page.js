@@ -1,6 +1,6 @@
-// The page: hands the chosen movie to the converter's worker, shows how far
-// it has come and how it ended, keeps or saves the files it makes, puts them
-// into a .zip, and plays them.
+// The page: hands the chosen movie to the converter's worker a piece at a
+// time, shows how far it has come and how it ended, saves the files it makes
+// where the user chose or keeps them for a .zip, and plays them.
 'use strict';
 
 const $ = (id) => document.getElementById(id);
@@ -12,16 +12,19 @@ const HEIGHT = 200;
 // The sound is decoded whole for playing, four bytes a sample: a longer
 // track (about 50 minutes) plays without it, so that memory stays bounded.
 const MOST_SAMPLES_PLAYED = 64 << 20;
+// Files written into a folder at once: each one's create, write and close
+// take several milliseconds, mostly waiting.
+const FOLDER_WRITES = 4;
+// The bytes of files the page holds in its memory, at the most, before the
+// converter waits: while it keeps them for a .zip, moving them out of its
+// memory from half of this on; while it saves them, before they are saved.
+const MOST_HELD_KEEPING = 320 << 20;
+const MOST_HELD_SAVING = 64 << 20;
 
 const state = {
-  worker: null,
-  folder: null,      // a folder the user chose, which receives the files
-  files: new Map(),  // name -> bytes, when there is no folder
-  saving: Promise.resolve(),
-  images: 0,
-  samples: 0,
-  movieName: '',
-  sound: null,       // the decoded sound track, for playing
+  worker: null,     // made ahead, with the converter's WebAssembly compiled
+  target: null,     // where the user chose to save: { kind: 'folder' | 'zip', handle }
+  run: null,
   playing: null,
 };
 
@@ -36,84 +39,405 @@ function outcomeWord(status) {
   return 'Failed';
 }
 
-// A finished file: kept for the .zip, or written into the chosen folder.
-function keep(name, bytes) {
-  if (name.endsWith('.tga')) state.images += 1;
-  if (name === 'BOOK.WAV') state.samples = Math.max(bytes.length - 44, 0);
-  if (!state.folder) {
-    state.files.set(name, bytes);
-    return;
-  }
-  state.saving = state.saving.then(async () => {
-    const handle = await state.folder.getFileHandle(name, { create: true });
-    const writable = await handle.createWritable();
-    await writable.write(bytes);
-    await writable.close();
-  }).catch((error) => say(name + ': ' + error.message));
-}
-
-async function fileBytes(name) {
-  if (!state.folder) return state.files.get(name);
-  const handle = await state.folder.getFileHandle(name);
-  return new Uint8Array(await (await handle.getFile()).arrayBuffer());
-}
-
 function say(line) {
   $('messages').textContent += line + '\n';
 }
 
+function errorText(error) {
+  return error && error.name && error.message ? error.name + ': ' + error.message : String(error);
+}
+
+function zipName(movieName) {
+  return movieName.replace(/\.[^.]*$/, '') + '.zip';
+}
+
+// The engine, where engines keep bytes in different places: a blob made in
+// Firefox stays in the page's memory unless it is a response body read into
+// a blob, which goes to a temporary file beyond a small size; chromium keeps
+// every blob in its blob store, outside the page, and moves large ones to
+// disk; WebKit keeps blobs in memory, in another of its processes.
+const ENGINE = /Firefox\//.test(navigator.userAgent) ? 'firefox'
+  : /AppleWebKit/.test(navigator.userAgent) && !/Chrom(e|ium)\//.test(navigator.userAgent) ? 'webkit' : 'chromium';
+// The files kept for a .zip that WebKit can hold, with the .zip made from
+// them, before it fails for want of memory.
+const WEBKIT_MOST_KEPT = 1 << 30;
+
+function keepOutside(parts) {
+  const blob = new Blob(parts);
+  return ENGINE === 'firefox' ? new Response(blob.stream()).blob() : blob;
+}
+
+async function blobBytes(blob) {
+  return new Uint8Array(await blob.arrayBuffer());
+}
+
+// The pieces of the files the worker hands over. Each piece's `data` is
+// first its bytes, in the page's memory; pieces parked for later (the files
+// kept for a .zip, the parts of a long file) are moved out of it, into
+// blobs, once there are many. `room` tells when the page holds few enough
+// bytes to take more.
+function makeKeeper(mostHeld) {
+  const parked = [];
+  let held = 0;
+  let outside = 0;
+  let moving = null;
+  let waiting = [];
+  const wakeIfRoom = () => {
+    if (held > mostHeld) return;
+    for (const wake of waiting) wake();
+    waiting = [];
+  };
+  const move = async () => {
+    while (held > mostHeld / 2 && parked.length > 0) {
+      const batch = [];
+      let size = 0;
+      while (parked.length > 0 && size < (16 << 20)) {
+        const piece = parked.shift();
+        if (piece.data instanceof Uint8Array) {
+          batch.push(piece);
+          size += piece.size;
+        }
+      }
+      const blob = await keepOutside(batch.map((piece) => piece.data));
+      let at = 0;
+      for (const piece of batch) {
+        if (piece.data instanceof Uint8Array) {
+          piece.data = blob.slice(at, at + piece.size);
+          held -= piece.size;
+          outside += piece.size;
+        }
+        at += piece.size;
+      }
+      wakeIfRoom();
+    }
+  };
+  return {
+    piece(bytes, park) {
+      const piece = { data: bytes, size: bytes.length };
+      held += piece.size;
+      if (park) {
+        parked.push(piece);
+        if (!moving && held > mostHeld / 2) {
+          moving = move().finally(() => { moving = null; });
+          moving.catch(() => {});
+        }
+      }
+      return piece;
+    },
+    // The piece is saved, or no longer wanted.
+    release(piece) {
+      if (piece.data instanceof Uint8Array) held -= piece.size;
+      else outside -= piece.size;
+      piece.data = null;
+      wakeIfRoom();
+    },
+    room() {
+      if (held <= mostHeld) return Promise.resolve();
+      return new Promise((resolve) => waiting.push(resolve));
+    },
+    // Nothing more will be saved: no one waits for room.
+    abandon() {
+      mostHeld = Infinity;
+      wakeIfRoom();
+    },
+    get outside() { return outside; },
+    moved: () => moving || Promise.resolve(),
+  };
+}
+
+// A whole file made of its pieces, for the .zip or for reading back.
+function fileInput(file) {
+  return file.pieces.length === 1 ? file.pieces[0].data : new Blob(file.pieces.map((piece) => piece.data));
+}
+
+async function fileBytes(file) {
+  const input = fileInput(file);
+  return input instanceof Uint8Array ? input : blobBytes(input);
+}
+
+// The files, kept until "Download .zip" puts them into one.
+function makeKeptFiles(keeper) {
+  const kept = new Map();
+  return {
+    park: true,
+    take(files) {
+      for (const file of files) kept.set(file.name, file);
+      if (ENGINE === 'webkit' && keeper.outside > WEBKIT_MOST_KEPT / 2) {
+        return Promise.reject(new Error('This browser keeps the files in its memory, and holds no more than ' +
+          (WEBKIT_MOST_KEPT >> 21) + ' MiB of them with their .zip: save a shorter movie, or use another browser'));
+      }
+      return Promise.resolve();
+    },
+    finish: () => keeper.moved(),
+    read: async (name) => (kept.has(name) ? fileBytes(kept.get(name)) : null),
+    entries: () => [...kept.values()],
+  };
+}
+
+// The files, each written into the folder the user chose, a few at once.
+function makeFolderFiles(folder, keeper, failed) {
+  const queue = [];
+  let active = 0;
+  let failure = null;
+  let written = null;
+  let allWritten = null;
+  const write = async (file) => {
+    const handle = await folder.getFileHandle(file.name, { create: true });
+    const writable = await handle.createWritable();
+    try {
+      for (const piece of file.pieces) await writable.write(piece.data);
+    } catch (error) {
+      await writable.abort().catch(() => {});
+      throw error;
+    }
+    await writable.close();
+  };
+  const pump = () => {
+    while (active < FOLDER_WRITES && queue.length > 0 && !failure) {
+      const file = queue.shift();
+      active += 1;
+      write(file).catch((error) => {
+        if (!failure) failed(failure = new Error(file.name + ': ' + errorText(error)));
+      }).finally(() => {
+        for (const piece of file.pieces) keeper.release(piece);
+        active -= 1;
+        pump();
+      });
+    }
+    if (active === 0 && (queue.length === 0 || failure) && allWritten) allWritten();
+  };
+  return {
+    park: false,
+    take(files) {
+      if (failure) return Promise.reject(failure);
+      queue.push(...files);
+      pump();
+      return Promise.resolve();
+    },
+    async finish() {
+      if (active > 0 || (queue.length > 0 && !failure)) await new Promise((resolve) => { allWritten = resolve; });
+      if (failure) throw failure;
+    },
+    async read(name) {
+      const handle = await folder.getFileHandle(name);
+      return blobBytes(await handle.getFile());
+    },
+  };
+}
+
+// The .zip, written into the file the user chose while the movie converts.
+function makeZipFile(handle, keeper, failed) {
+  const queue = [];
+  let wake = null;
+  let ended = false;
+  let index = null;
+  async function* entries() {
+    for (;;) {
+      if (queue.length === 0 && !ended) await new Promise((resolve) => { wake = resolve; });
+      if (queue.length === 0) return;
+      const file = queue.shift();
+      yield { name: file.name, input: fileInput(file), size: file.size, lastModified: file.lastModified };
+      for (const piece of file.pieces) keeper.release(piece);
+    }
+  }
+  let failure = null;
+  const written = handle.createWritable()
+    .then((writable) => clientZip.makeZip(entries(), { buffersAreUTF8: true }).pipeTo(writable))
+    .catch((error) => failed(failure = new Error(handle.name + ': ' + errorText(error))));
+  const nudge = () => {
+    if (wake) wake();
+    wake = null;
+  };
+  return {
+    park: false,
+    take(files) {
+      if (failure) return Promise.reject(failure);
+      queue.push(...files);
+      nudge();
+      return Promise.resolve();
+    },
+    async finish() {
+      ended = true;
+      nudge();
+      await written;
+      if (failure) throw failure;
+    },
+    async read(name) {
+      const file = await handle.getFile();
+      if (!index) index = await storedFiles(file);
+      const place = index.get(name);
+      return place ? blobBytes(file.slice(place.at, place.at + place.size)) : null;
+    },
+  };
+}
+
+// Where each file of a .zip this page saved lies in it: the central
+// directory gives its header's offset and its size, ZIP64 fields where they
+// do not fit in 32 bits.
+async function storedFiles(file) {
+  const view = async (at, length) => new DataView(await file.slice(at, at + length).arrayBuffer());
+  const endAt = file.size - 22;
+  const end = await view(endAt, 22);
+  let directoryAt = end.getUint32(16, true);
+  let directorySize = end.getUint32(12, true);
+  if (directoryAt === 0xFFFFFFFF && endAt >= 20) {
+    const locator = await view(endAt - 20, 20);
+    const end64 = await view(Number(locator.getBigUint64(8, true)), 56);
+    directorySize = Number(end64.getBigUint64(40, true));
+    directoryAt = Number(end64.getBigUint64(48, true));
+  }
+  const directory = await view(directoryAt, directorySize);
+  const places = new Map();
+  for (let p = 0; p + 46 <= directory.byteLength;) {
+    const nameLength = directory.getUint16(p + 28, true);
+    const extraLength = directory.getUint16(p + 30, true);
+    const name = new TextDecoder().decode(new Uint8Array(directory.buffer, p + 46, nameLength));
+    let size = directory.getUint32(p + 24, true);
+    let header = directory.getUint32(p + 42, true);
+    // The ZIP64 field holds, in this order, each of the sizes and the offset that did not fit.
+    for (let e = p + 46 + nameLength; e + 4 <= p + 46 + nameLength + extraLength;) {
+      const id = directory.getUint16(e, true);
+      const length = directory.getUint16(e + 2, true);
+      if (id === 1) {
+        let field = e + 4;
+        if (size === 0xFFFFFFFF) { size = Number(directory.getBigUint64(field, true)); field += 8; }
+        if (directory.getUint32(p + 20, true) === 0xFFFFFFFF) field += 8;
+        if (header === 0xFFFFFFFF) header = Number(directory.getBigUint64(field, true));
+      }
+      e += 4 + length;
+    }
+    const local = await view(header, 30);
+    places.set(name, { at: header + 30 + local.getUint16(26, true) + local.getUint16(28, true), size });
+    p += 46 + nameLength + extraLength + directory.getUint16(p + 32, true);
+  }
+  return places;
+}
+
+function makeWorker() {
+  const source = document.getElementById('converter-source').textContent;
+  const url = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
+  const worker = new Worker(url);
+  URL.revokeObjectURL(url);
+  return worker;
+}
+
 function start(movie) {
   stopPlaying();
-  if (state.worker) state.worker.terminate();
-  state.files = new Map();
-  state.images = 0;
-  state.samples = 0;
-  state.sound = null;
-  state.movieName = movie.name;
+  if (state.run) state.run.worker.terminate();
+  const worker = state.worker || makeWorker();
+  state.worker = null;
+  const target = state.target;
+  const keeper = makeKeeper(target ? MOST_HELD_SAVING : MOST_HELD_KEEPING);
+  const failed = (error) => fail(run, error.message);
+  const files = !target ? makeKeptFiles(keeper)
+    : target.kind === 'folder' ? makeFolderFiles(target.handle, keeper, failed) : makeZipFile(target.handle, keeper, failed);
+  const run = {
+    worker, movie, files, target, keeper,
+    images: 0, samples: 0, sound: null, began: new Date(),
+    parts: new Map(),    // name -> the pieces so far of a file handed over in parts
+    taking: Promise.resolve(),
+    failure: null,
+  };
+  state.run = run;
   $('messages').textContent = '';
   $('outcome').textContent = 'Converting ' + movie.name + '…';
+  delete $('outcome').dataset.status;
   $('progress').value = 0;
   $('pictures').textContent = 'Pictures written: 0';
   $('stop').disabled = false;
   for (const id of ['download', 'play', 'pause', 'picture']) $(id).disabled = true;
 
-  const source = document.getElementById('converter-source').textContent;
-  const url = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
-  const worker = new Worker(url);
-  URL.revokeObjectURL(url);
-  state.worker = worker;
   worker.onmessage = (event) => {
+    if (state.run !== run) return;
     const message = event.data;
-    if (message.type === 'line') say(message.line);
-    else if (message.type === 'file') {
-      keep(message.name, message.bytes);
-      $('pictures').textContent = 'Pictures written: ' + state.images;
-    } else if (message.type === 'progress') {
-      $('progress').value = message.size > 0 ? message.read / message.size : 1;
-    } else if (message.type === 'done') {
-      $('outcome').dataset.converterMemory = String(message.memory);
-      finish(message.status);
-    }
-    else if (message.type === 'crash') {
+    if (message.type === 'read') readPiece(run, message.at, message.length);
+    else if (message.type === 'batch' || message.type === 'done') {
+      for (const line of message.lines) say(line);
+      takeFiles(run, message.files);
+      $('pictures').textContent = 'Pictures written: ' + run.images;
+      $('progress').value = movie.size > 0 ? message.read / movie.size : 1;
+      if (message.type === 'done') {
+        $('outcome').dataset.converterMemory = String(message.memory);
+        finish(run, message.status);
+      }
+    } else if (message.type === 'crash') {
       say(message.text);
-      finish(1);
+      finish(run, 1);
     }
   };
-  worker.postMessage({ type: 'convert', movie });
+  worker.postMessage({ type: 'convert', name: movie.name, size: movie.size });
 }
 
-async function finish(status) {
-  state.worker.terminate();
-  state.worker = null;
+// The page reads the movie for the worker: not every browser lets a worker
+// read a file the user chose.
+async function readPiece(run, at, length) {
+  try {
+    const bytes = await run.movie.slice(at, at + length).arrayBuffer();
+    run.worker.postMessage({ type: 'piece', at, bytes }, [bytes]);
+  } catch (error) {
+    fail(run, run.movie.name + ' could not be read: ' + errorText(error));
+    run.worker.postMessage({ type: 'piece', at, error: errorText(error) });
+  }
+}
+
+function fail(run, reason) {
+  if (run.failure) return;
+  run.failure = reason;
+  say(reason);
+  run.keeper.abandon();
+  run.worker.postMessage({ type: 'refused' });
+}
+
+// A batch of finished files and parts of files from the worker: each is
+// kept or saved, and the worker told how many bytes were taken once the
+// page has room for more.
+function takeFiles(run, pieces) {
+  if (pieces.length === 0) return;
+  const whole = [];
+  let bytes = 0;
+  for (const { name, at, bytes: data, done } of pieces) {
+    bytes += data.length;
+    const park = run.files.park || !done || run.parts.has(name);
+    const list = run.parts.get(name) || [];
+    list.push({ at, piece: run.keeper.piece(data, park) });
+    if (!done) {
+      run.parts.set(name, list);
+      continue;
+    }
+    run.parts.delete(name);
+    list.sort((a, b) => a.at - b.at);
+    const file = { name, pieces: list.map((item) => item.piece), lastModified: run.began };
+    file.size = file.pieces.reduce((sum, piece) => sum + piece.size, 0);
+    whole.push(file);
+    if (name.endsWith('.tga')) run.images += 1;
+    if (name === 'BOOK.WAV') run.samples = Math.max(file.size - 44, 0);
+  }
+  const taken = whole.length > 0 ? run.files.take(whole) : Promise.resolve();
+  run.taking = Promise.all([run.taking, taken.then(() => run.keeper.room()).then(() => {
+    run.worker.postMessage({ type: 'taken', bytes });
+  })]).catch((error) => fail(run, (error && error.message) || errorText(error)));
+}
+
+async function finish(run, status) {
+  run.worker.terminate();
+  state.worker = makeWorker();
   $('stop').disabled = true;
-  await state.saving;
+  await run.taking;
+  try {
+    await run.files.finish();
+  } catch (error) {
+    fail(run, (error && error.message) || errorText(error));
+  }
+  if (state.run !== run) return;
+  if (run.failure && status !== 1) status = 1;
   if (status === 0) $('progress').value = 1;
   $('outcome').textContent = outcomeWord(status) + ' (status ' + status + ')';
   $('outcome').dataset.status = String(status);
-  $('download').disabled = state.folder !== null;
-  if (state.images > 0) {
+  $('download').disabled = run.target !== null || run.failure !== null;
+  // A .zip cut short by a failure cannot be read back.
+  if (run.images > 0 && !(run.failure && run.target && run.target.kind === 'zip')) {
     const slider = $('picture');
-    slider.max = String(state.images - 1);
+    slider.max = String(run.images - 1);
     slider.value = '0';
     slider.disabled = false;
     $('play').disabled = false;
@@ -124,8 +448,15 @@ async function finish(status) {
 // Draws picture `number`: the TGA's colour map (blue, green, red) applied
 // to its rows, which run from the top.
 async function show(number) {
-  const bytes = await fileBytes(imageName(number));
-  if (!bytes) return;
+  const run = state.run;
+  let bytes = null;
+  try {
+    bytes = await run.files.read(imageName(number));
+  } catch (error) {
+    $('picture-number').textContent = imageName(number) + ' could not be read back: ' + errorText(error);
+    return;
+  }
+  if (!bytes || state.run !== run) return;
   const context = $('screen').getContext('2d');
   const image = context.createImageData(WIDTH, HEIGHT);
   const pixels = image.data;
@@ -138,37 +469,39 @@ async function show(number) {
   }
   context.putImageData(image, 0, 0);
   $('picture').value = String(number);
-  $('picture-number').textContent = (number + 1) + ' of ' + state.images;
+  $('picture-number').textContent = (number + 1) + ' of ' + run.images;
 }
 
 // The movie's own rate: images per second of sound, or 15 without sound.
-function pictureRate() {
-  return state.samples > 0 ? (state.images * SAMPLE_RATE) / state.samples : 15;
+function pictureRate(run) {
+  return run.samples > 0 ? (run.images * SAMPLE_RATE) / run.samples : 15;
 }
 
 async function play() {
   stopPlaying();
-  const rate = pictureRate();
-  const first = Number($('picture').value) >= state.images - 1 ? 0 : Number($('picture').value);
+  const run = state.run;
+  const rate = pictureRate(run);
+  const first = Number($('picture').value) >= run.images - 1 ? 0 : Number($('picture').value);
   const audio = new AudioContext();
-  if (state.samples > MOST_SAMPLES_PLAYED) {
-    $('picture-number').textContent += ' (played without its sound, which is too long to hold)';
-  } else if (state.samples > 0) {
-    if (!state.sound) state.sound = await audio.decodeAudioData((await fileBytes('BOOK.WAV')).slice().buffer);
-    const source = audio.createBufferSource();
-    source.buffer = state.sound;
-    source.connect(audio.destination);
-    source.start(0, first / rate);
-  }
-  const began = performance.now();
   const playing = { audio, shown: first, drawing: false };
   state.playing = playing;
   $('play').disabled = true;
   $('pause').disabled = false;
+  if (run.samples > MOST_SAMPLES_PLAYED) {
+    $('picture-number').textContent += ' (played without its sound, which is too long to hold)';
+  } else if (run.samples > 0) {
+    if (!run.sound) run.sound = await audio.decodeAudioData((await run.files.read('BOOK.WAV')).buffer);
+    if (state.playing !== playing) return;
+    const source = audio.createBufferSource();
+    source.buffer = run.sound;
+    source.connect(audio.destination);
+    source.start(0, first / rate);
+  }
+  const began = performance.now();
   const step = async () => {
     if (state.playing !== playing) return;
     const number = first + Math.floor(((performance.now() - began) / 1000) * rate);
-    if (number >= state.images) return stopPlaying();
+    if (number >= run.images) return stopPlaying();
     if (number !== playing.shown && !playing.drawing) {
       playing.drawing = true;
       playing.shown = number;
@@ -184,21 +517,33 @@ function stopPlaying() {
   if (!state.playing) return;
   state.playing.audio.close();
   state.playing = null;
-  $('play').disabled = state.images === 0;
+  $('play').disabled = !state.run || state.run.images === 0;
   $('pause').disabled = true;
 }
 
-function downloadZip() {
-  const entries = {};
-  for (const [name, bytes] of state.files) entries[name] = [bytes, { level: 0 }];
-  const zip = fflate.zipSync(entries);
-  const link = document.createElement('a');
-  link.href = URL.createObjectURL(new Blob([zip], { type: 'application/zip' }));
-  link.download = state.movieName.replace(/\.[^.]*$/, '') + '.zip';
-  document.body.append(link);
-  link.click();
-  link.remove();
-  setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+// The .zip is made from the kept files as the browser reads it into a blob,
+// which it keeps out of the page's memory, and then downloaded.
+async function downloadZip() {
+  const run = state.run;
+  $('download').disabled = true;
+  try {
+    const entries = run.files.entries().map((file) => ({
+      name: file.name, input: fileInput(file), size: file.size, lastModified: file.lastModified,
+    }));
+    const zip = await new Response(clientZip.makeZip(entries, { buffersAreUTF8: true })).blob();
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(zip);
+    link.download = zipName(run.movie.name);
+    document.body.append(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+  } catch (error) {
+    $('outcome').textContent = 'Failed (status 1)';
+    $('outcome').dataset.status = '1';
+    say('The .zip could not be made: ' + errorText(error));
+  }
+  $('download').disabled = false;
 }
 
 $('movie').addEventListener('change', () => {
@@ -216,7 +561,7 @@ drop.addEventListener('drop', (event) => {
   if (event.dataTransfer.files.length > 0) start(event.dataTransfer.files[0]);
 });
 $('stop').addEventListener('click', () => {
-  if (state.worker) state.worker.postMessage({ type: 'stop' });
+  if (state.run) state.run.worker.postMessage({ type: 'stop' });
 });
 $('download').addEventListener('click', downloadZip);
 $('play').addEventListener('click', play);
@@ -225,14 +570,30 @@ $('picture').addEventListener('input', () => {
   stopPlaying();
   show(Number($('picture').value));
 });
-if ('showDirectoryPicker' in window) {
-  $('folder-offer').hidden = false;
-  $('folder').addEventListener('click', async () => {
+
+// Where the browser can write to a file or folder the user chooses, the
+// place is chosen first, and the files go there as they are made.
+function offerPlace(id, pick, kind, saying) {
+  $('place-offer').hidden = false;
+  $(id).hidden = false;
+  $(id).addEventListener('click', async () => {
     try {
-      state.folder = await window.showDirectoryPicker({ mode: 'readwrite' });
-      $('folder-name').textContent = 'The files go into the folder ' + state.folder.name + '.';
+      const handle = await pick();
+      state.target = { kind, handle };
+      $('place-name').textContent = saying(handle.name);
     } catch (error) {
       // The user changed their mind.
     }
   });
 }
+if ('showSaveFilePicker' in window) {
+  offerPlace('zip-file', () => window.showSaveFilePicker({
+    suggestedName: 'movie.zip',
+    types: [{ description: 'A .zip', accept: { 'application/zip': ['.zip'] } }],
+  }), 'zip', (name) => 'The files go into the .zip ' + name + ' as they are made.');
+}
+if ('showDirectoryPicker' in window) {
+  offerPlace('folder', () => window.showDirectoryPicker({ mode: 'readwrite' }), 'folder',
+             (name) => 'The files go into the folder ' + name + '.');
+}
+state.worker = makeWorker();

@@ -1,36 +1,137 @@
-// The converter's worker. The page sends it the movie the user chose; it
-// runs the converter on it and sends back every line the converter prints,
-// every file it finishes, how far it has read, and its exit status.
+// The converter's worker. It is made, and the converter's WebAssembly
+// compiled, before the user chooses a movie. Then it runs the converter once:
+// it asks the page for the movie's bytes a piece at a time, and hands the
+// page, every 50 ms, the files finished and the lines printed meanwhile, and
+// how far it has read; at the end, the exit status.
 'use strict';
 
-let converter = null;  // the running converter, to hear the Stop button
+// The movie is read in pieces of this size, one piece ahead of the one the
+// converter reads from: a read of the file costs about the same whatever
+// its size up to some MiB, and the page hands each piece over at no cost.
+const PIECE = 16 << 20;
+// A long file (the sound track) is handed over in parts of this size as it
+// grows; only its first write, the header, stays until it is closed.
+const PART = 4 << 20;
+// When more bytes than this are on their way to the page, the converter
+// waits until the page has taken half of them.
+const MOST_ON_THEIR_WAY = 48 << 20;
 
-// The converter's output files, as bytes, until each is handed to the page.
-function makePageFiles(post) {
+const post = (message, transfer) => self.postMessage(message, transfer || []);
+
+// The movie's bytes, as the page reads them. `copy` serves the converter's
+// reads from the piece in hand and asks for the next one before it is needed.
+function makeMovie(size) {
+  const pieces = new Map();  // offset -> { bytes } once there, { waiting } before
+  let current = null;        // { at, bytes }
+  let failure = null;
+  let read = 0;
+  const ask = (at) => {
+    if (at >= size || pieces.has(at)) return;
+    let arrived;
+    const waiting = new Promise((resolve) => { arrived = resolve; });
+    pieces.set(at, { waiting, arrived, bytes: null });
+    post({ type: 'read', at, length: Math.min(PIECE, size - at) });
+  };
+  return {
+    get read() { return read; },
+    // Bytes copied into `out` from `position`: 0 while their piece is on its
+    // way, -1 when the page could not read it.
+    copy(position, out) {
+      if (failure !== null || position >= size) return -1;
+      if (!current || position < current.at || position >= current.at + current.bytes.length) {
+        const piece = pieces.get(position);
+        if (!piece) {
+          // A seek, or the first read: the pieces asked for ahead are of no use.
+          pieces.clear();
+          ask(position);
+          return 0;
+        }
+        if (!piece.bytes) return 0;
+        pieces.delete(position);
+        current = { at: position, bytes: piece.bytes };
+        ask(position + piece.bytes.length);
+      }
+      const from = position - current.at;
+      const count = Math.min(out.length, current.bytes.length - from);
+      out.set(current.bytes.subarray(from, from + count));
+      read = Math.max(read, position + count);
+      return count;
+    },
+    arrival(position) {
+      const piece = pieces.get(position);
+      return piece && !piece.bytes && failure === null ? piece.waiting : Promise.resolve();
+    },
+    arrived(at, bytes, error) {
+      const piece = pieces.get(at);
+      if (error) failure = error;
+      else if (piece) piece.bytes = new Uint8Array(bytes);
+      if (piece) piece.arrived();
+      if (error) for (const other of pieces.values()) other.arrived();
+    },
+  };
+}
+
+// The converter's output files. Each goes to the page in pieces, `at` its
+// offset: an image in one piece when it is closed; a long file in parts as
+// it grows. The page tells how many bytes it has taken.
+function makePageFiles() {
   const open = new Map();
   let next = 0;
+  let batch = [];
+  let batchBytes = 0;
+  let onTheirWay = 0;
+  let refused = false;
+  let wake = null;
+  const hand = (name, at, bytes, done) => {
+    batch.push({ name, at, bytes, done });
+    batchBytes += bytes.length;
+  };
+  // The bytes held since the last part, as one array.
+  const joined = (chunks, length) => {
+    if (chunks.length === 1) return chunks[0].bytes;
+    const bytes = new Uint8Array(length);
+    let at = 0;
+    for (const chunk of chunks) {
+      bytes.set(chunk.bytes, at);
+      at += chunk.bytes.length;
+    }
+    return bytes;
+  };
+  const handTail = (file) => {
+    const tail = file.chunks.slice(1);
+    if (tail.length === 0) return;
+    hand(file.name, tail[0].at, joined(tail, file.length - tail[0].at), false);
+    file.chunks.length = 1;
+    file.held = 0;
+  };
   return {
     create(name) {
-      open.set(next, { name, chunks: [], length: 0 });
+      if (refused) return -1;
+      open.set(next, { name, chunks: [], length: 0, held: 0 });
       return next++;
     },
-    // At the end (offset -1) or over bytes already written.
+    // At the end (offset -1) or over bytes not yet handed on.
     write(id, bytes, offset) {
+      if (refused) return 2;
       const file = open.get(id);
       try {
         if (offset < 0) {
-          file.chunks.push(bytes.slice());
+          file.chunks.push({ at: file.length, bytes: bytes.slice() });
           file.length += bytes.length;
+          if (file.chunks.length > 1) file.held += bytes.length;
+          if (file.held >= PART) handTail(file);
           return 0;
         }
-        let at = 0;
         for (const chunk of file.chunks) {
-          const from = Math.max(offset - at, 0);
-          const to = Math.min(offset + bytes.length - at, chunk.length);
-          if (from < to) chunk.set(bytes.subarray(at + from - offset, at + to - offset), from);
-          at += chunk.length;
+          const from = Math.max(offset - chunk.at, 0);
+          const to = Math.min(offset + bytes.length - chunk.at, chunk.bytes.length);
+          if (from < to) chunk.bytes.set(bytes.subarray(chunk.at + from - offset, chunk.at + to - offset), from);
         }
-        return 0;
+        const kept = file.chunks.reduce((sum, chunk) => {
+          const from = Math.max(offset, chunk.at);
+          return sum + Math.max(Math.min(offset + bytes.length, chunk.at + chunk.bytes.length) - from, 0);
+        }, 0);
+        return kept === bytes.length ? 0 : 2;
       } catch (error) {
         return 1;  // out of memory
       }
@@ -41,17 +142,19 @@ function makePageFiles(post) {
     close(id) {
       const file = open.get(id);
       open.delete(id);
+      if (refused) return 2;
       try {
-        // An image is written in one piece, which goes as it is.
-        let bytes = file.chunks.length === 1 ? file.chunks[0] : new Uint8Array(file.length);
-        if (file.chunks.length !== 1) {
-          let at = 0;
-          for (const chunk of file.chunks) {
-            bytes.set(chunk, at);
-            at += chunk.length;
+        if (file.chunks.length === 0) {
+          hand(file.name, 0, new Uint8Array(0), true);
+        } else {
+          const [head, ...tail] = file.chunks;
+          if (tail.length === 0 || head.at + head.bytes.length !== tail[0].at) {
+            hand(file.name, 0, head.bytes, tail.length === 0);
+            if (tail.length > 0) hand(file.name, tail[0].at, joined(tail, file.length - tail[0].at), true);
+          } else {
+            hand(file.name, 0, joined(file.chunks, file.length), true);
           }
         }
-        post({ type: 'file', name: file.name, bytes }, [bytes.buffer]);
         return 0;
       } catch (error) {
         return 1;
@@ -60,56 +163,92 @@ function makePageFiles(post) {
     discard(id) {
       open.delete(id);
     },
+    // Hands on the batch, and everything else the page has yet to see.
+    flush(extra) {
+      const files = batch;
+      onTheirWay += batchBytes;
+      batch = [];
+      batchBytes = 0;
+      post({ ...extra, files }, files.map((file) => file.bytes.buffer));
+    },
+    behind() {
+      return onTheirWay + batchBytes > MOST_ON_THEIR_WAY;
+    },
+    caughtUp() {
+      self.flushToPage();
+      if (onTheirWay <= MOST_ON_THEIR_WAY / 2) return Promise.resolve();
+      return new Promise((resolve) => { wake = resolve; });
+    },
+    taken(bytes) {
+      onTheirWay -= bytes;
+      if (wake && onTheirWay <= MOST_ON_THEIR_WAY / 2) {
+        wake();
+        wake = null;
+      }
+    },
+    // The page could not keep or save a file: every later one fails.
+    refuse() {
+      refused = true;
+      if (wake) wake();
+      wake = null;
+    },
   };
 }
 
-async function convert(movie) {
-  const post = (message, transfer) => self.postMessage(message, transfer || []);
-  let readUpTo = 0;
-  converter = await createConverter({
-    print: (line) => post({ type: 'line', stream: 'out', line }),
-    printErr: (line) => post({ type: 'line', stream: 'err', line }),
-    pageFiles: makePageFiles(post),
-    stopAsked: false,
-    reportProgress: () => post({ type: 'progress', read: readUpTo, size: movie.size }),
-  });
+let stopAsked = false;
+const lines = [];
+let movie = null;
+let pageFiles = null;
+
+// Giving way waits on a message through a channel of the worker's own,
+// which no browser slows as it slows timers in a background tab.
+const channel = new MessageChannel();
+let given = null;
+channel.port1.onmessage = () => given();
+
+self.flushToPage = () => pageFiles.flush({ type: 'batch', lines: lines.splice(0), read: movie.read });
+
+const converterMade = createConverter({
+  print: (line) => lines.push(line),
+  printErr: (line) => lines.push(line),
+  giveWay: () => {
+    self.flushToPage();
+    return new Promise((resolve) => {
+      given = () => resolve(stopAsked ? 1 : 0);
+      channel.port2.postMessage(0);
+    });
+  },
+});
+
+async function convert(name, size) {
+  const converter = await converterMade;
+  movie = makeMovie(size);
+  pageFiles = makePageFiles();
+  converter.movie = movie;
+  converter.pageFiles = pageFiles;
   const FS = converter.FS;
-  const WORKERFS = FS.filesystems.WORKERFS;
-  // The movie is read from the chosen file piece by piece, where the
-  // converter asks: it is never copied whole. Each read of the file costs
-  // about the same whatever its size up to some MiB, so the pieces are
-  // 8 MiB, and the converter's reads are served from the last one.
-  const PIECE = 8 << 20;
-  let piece = null;
-  let pieceAt = 0;
-  WORKERFS.stream_ops.read = function (stream, buffer, offset, length, position) {
-    const size = stream.node.size;
-    if (position >= size) return 0;
-    const end = Math.min(position + length, size);
-    if (!piece || position < pieceAt || end > pieceAt + piece.length) {
-      pieceAt = position;
-      piece = new Uint8Array(new FileReaderSync().readAsArrayBuffer(
-        stream.node.contents.slice(position, Math.min(position + Math.max(PIECE, length), size))));
-    }
-    buffer.set(piece.subarray(position - pieceAt, end - pieceAt), offset);
-    readUpTo = end;
-    return end - position;
-  };
+  // The worker's file system knows the movie by its name and size; its
+  // bytes come from the page.
   FS.mkdir('/chosen');
-  FS.mount(WORKERFS, { files: [movie] }, '/chosen');
+  FS.mount(FS.filesystems.WORKERFS, { files: [{ name: 'movie', size, lastModifiedDate: new Date() }] }, '/chosen');
   FS.mkdir('/movie');
   FS.chdir('/movie');
-  FS.symlink('/chosen/' + movie.name, '/movie/BOOK.MOV');
+  FS.symlink('/chosen/movie', '/movie/BOOK.MOV');
   const status = await converter.ccall('page_convert', 'number', [], [], { async: true });
-  post({ type: 'progress', read: movie.size, size: movie.size });
-  post({ type: 'done', status, memory: converter.HEAP8.length });
+  pageFiles.flush({ type: 'done', lines: lines.splice(0), read: movie.read, status, memory: converter.HEAP8.length });
 }
 
 self.onmessage = (event) => {
   const message = event.data;
   if (message.type === 'convert') {
-    convert(message.movie).catch((error) => self.postMessage({ type: 'crash', text: String(error) }));
-  } else if (message.type === 'stop' && converter) {
-    converter.stopAsked = true;
+    convert(message.name, message.size).catch((error) => post({ type: 'crash', text: String(error) }));
+  } else if (message.type === 'piece') {
+    movie.arrived(message.at, message.bytes, message.error);
+  } else if (message.type === 'taken') {
+    pageFiles.taken(message.bytes);
+  } else if (message.type === 'refused') {
+    pageFiles.refuse();
+  } else if (message.type === 'stop') {
+    stopAsked = true;
   }
 };

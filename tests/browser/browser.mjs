@@ -1,19 +1,69 @@
-// Starting Debian's chromium, headless, for the page's tests and benchmark,
-// and what the page shows.
-import { existsSync, readFileSync, readdirSync, statSync, symlinkSync } from 'node:fs';
+// Starting Debian's chromium or Firefox ESR, headless, for the page's tests
+// and benchmark, and what the page shows.
+import { closeSync, existsSync, ftruncateSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, statSync, symlinkSync,
+         unlinkSync, writeSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
+import { tmpdir } from 'node:os';
 import puppeteer from 'puppeteer-core';
 
-export const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
+export const BROWSERS = {
+  chromium: { path: process.env.CHROMIUM || '/usr/bin/chromium', package: 'chromium' },
+  firefox: { path: process.env.FIREFOX || '/usr/bin/firefox-esr', package: 'firefox-esr' },
+};
 
-// The flags keep chromium from reaching for the network on its own.
-export async function startBrowser() {
-  return puppeteer.launch({
-    executablePath: CHROMIUM,
+// The flags and settings keep the browser from reaching for the network on
+// its own. Firefox saves every download into one folder of its own, without
+// asking.
+export async function startBrowser(engine = 'chromium') {
+  if (engine === 'firefox') {
+    const downloads = mkdtempSync(tmpdir() + '/firefox-downloads-');
+    const browser = await puppeteer.launch({
+      browser: 'firefox',
+      executablePath: BROWSERS.firefox.path,
+      headless: true,
+      extraPrefsFirefox: {
+        'browser.download.dir': downloads,
+        'browser.download.folderList': 2,
+        'browser.download.useDownloadDir': true,
+        'browser.download.always_ask_before_handling_new_types': false,
+        'browser.helperApps.neverAsk.saveToDisk': 'application/zip',
+        'media.autoplay.default': 0,
+        'app.update.enabled': false,
+        'network.captive-portal-service.enabled': false,
+        'network.connectivity-service.enabled': false,
+      },
+    });
+    browser.engine = engine;
+    browser.downloads = downloads;
+    browser.on('disconnected', () => rmSync(downloads, { recursive: true, force: true }));
+    return browser;
+  }
+  const browser = await puppeteer.launch({
+    executablePath: BROWSERS.chromium.path,
     headless: true,
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
            '--disable-component-update', '--disable-sync', '--autoplay-policy=no-user-gesture-required'],
   });
+  browser.engine = engine;
+  return browser;
+}
+
+// Clicks `selector` and returns the file it downloads, named `name`: in a
+// folder of its own (chromium), or in the browser's, from which it is then
+// removed, so that the next download of that name keeps it (Firefox).
+export async function download(page, selector, name, folder) {
+  const browser = page.browser();
+  if (browser.engine === 'firefox') {
+    const path = browser.downloads + '/' + name;
+    await page.click(selector);
+    const bytes = await downloaded(path);
+    unlinkSync(path);
+    return bytes;
+  }
+  const session = await page.createCDPSession();
+  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder });
+  await page.click(selector);
+  return downloaded(folder + '/' + name);
 }
 
 // Opens the page from its file: address. Every request whose scheme is not
@@ -52,35 +102,49 @@ export async function shown(page) {
   }));
 }
 
-// The peak resident size of the browser's renderer processes, in MiB: the
-// page and its worker live there.
-export function rendererPeakMiB(browser) {
-  const root = browser.process().pid;
-  const children = (pid) => {
+// The browser's processes: every descendant of the one it started, found by
+// their parents, since a browser may start them from any of its threads.
+export function browserProcesses(browser) {
+  const parents = new Map();
+  for (const entry of readdirSync('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
     try {
-      return readFileSync(`/proc/${pid}/task/${pid}/children`, 'utf8').split(' ').filter(Boolean).map(Number);
+      const stat = readFileSync(`/proc/${entry}/stat`, 'utf8');
+      parents.set(Number(entry), Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]));
     } catch {
-      return [];
+      // It ended meanwhile.
     }
+  }
+  const root = browser.process().pid;
+  const inTree = (pid) => {
+    for (let at = pid; at > 1; at = parents.get(at)) if (at === root) return true;
+    return false;
   };
-  let peak = 0;
-  const walk = (pid) => {
-    for (const child of children(pid)) {
-      let cmdline = '';
-      try {
-        cmdline = readFileSync(`/proc/${child}/cmdline`, 'utf8');
-      } catch {
-        continue;
-      }
-      if (cmdline.includes('--type=renderer')) {
-        const status = readFileSync(`/proc/${child}/status`, 'utf8');
-        peak = Math.max(peak, Number(/VmHWM:\s+(\d+)/.exec(status)[1]) / 1024);
-      }
-      walk(child);
+  const processes = [];
+  for (const pid of parents.keys()) {
+    if (!inTree(pid)) continue;
+    try {
+      const status = readFileSync(`/proc/${pid}/status`, 'utf8');
+      const kib = (field) => Number((new RegExp(field + ':\\s+(\\d+)').exec(status) || [0, 0])[1]);
+      processes.push({ pid, cmdline: readFileSync(`/proc/${pid}/cmdline`, 'utf8').replaceAll('\0', ' '),
+                       rssMiB: kib('VmRSS') / 1024, peakMiB: kib('VmHWM') / 1024 });
+    } catch {
+      // It ended meanwhile.
     }
-  };
-  walk(root);
-  return peak;
+  }
+  return processes;
+}
+
+// Whether a process holds pages and their workers: chromium's renderers,
+// Firefox's content processes.
+export function isPageProcess(browser, process) {
+  return browser.engine === 'firefox' ? process.cmdline.includes('-isForBrowser') : process.cmdline.includes('--type=renderer');
+}
+
+// The peak resident size of the processes where the page and its worker
+// live, in MiB.
+export function rendererPeakMiB(browser) {
+  return Math.max(0, ...browserProcesses(browser).filter((p) => isPageProcess(browser, p)).map((p) => p.peakMiB));
 }
 
 // What the command-line converter makes of the movie, in `folder`: its files,
@@ -113,4 +177,34 @@ export async function downloaded(path, timeout = 60000) {
     await new Promise((resolve) => setTimeout(resolve, 200));
   }
   throw new Error('no download at ' + path);
+}
+
+// A chunk head: type, then the 32-bit little-endian length.
+export function chunkHead(type, length) {
+  const head = Buffer.alloc(5);
+  head[0] = type;
+  head.writeInt32LE(length, 1);
+  return head;
+}
+
+// A movie of `bytes` in `folder`, then a hole up to `size` bytes, which
+// takes no disk.
+export function writeMovieIn(folder, name, bytes, size = bytes.length) {
+  const path = folder + '/' + name;
+  const fd = openSync(path, 'w');
+  writeSync(fd, bytes);
+  ftruncateSync(fd, size);
+  closeSync(fd);
+  return path;
+}
+
+// A TGA's pixels as red, green, blue: its colour map (blue, green, red)
+// applied to its rows.
+export function rgbOf(tga) {
+  const rgb = [];
+  for (let i = 0; i < 320 * 200; i++) {
+    const entry = 18 + 3 * tga[18 + 768 + i];
+    rgb.push(tga[entry + 2], tga[entry + 1], tga[entry]);
+  }
+  return rgb;
 }

@@ -1,22 +1,24 @@
-// The web page in a real browser: Debian's chromium, headless, driven by
-// puppeteer-core. The page must make the same files as the command line,
-// show how the run went, play what it made, stop when asked, and never hold
-// the movie whole or reach beyond the computer.
+// The web page in a real browser: Debian's chromium or Firefox ESR,
+// headless, driven by puppeteer-core. The page must make the same files as
+// the command line, show how the run went, play what it made, stop when
+// asked, save where the user chose, say so when it cannot, and never hold
+// the movie or the outputs whole or reach beyond the computer.
 //
-//   node tests/browser/page_test.mjs PAGE.html CONVERTER MAKE-DEMO-MOVIE SCRATCH-FOLDER
+//   node tests/browser/page_test.mjs PAGE.html CONVERTER MAKE-DEMO-MOVIE SCRATCH-FOLDER [chromium|firefox]
 //
-// Exits 77, which CTest reports as skipped, when chromium is not installed.
+// Exits 77, which CTest reports as skipped, when the browser is not installed.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { closeSync, existsSync, mkdtempSync, openSync, readFileSync, rmSync, writeFileSync, writeSync, ftruncateSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
 import { createServer } from 'node:http';
 import { unzipSync } from 'fflate';
-import { CHROMIUM, startBrowser, openPage, convertIn, shown, rendererPeakMiB, convertNatively, downloaded } from './browser.mjs';
+import { BROWSERS, startBrowser, openPage, convertIn, shown, rendererPeakMiB, convertNatively, download,
+         chunkHead, writeMovieIn, rgbOf } from './browser.mjs';
 
-const [pagePath, converter, makeDemoMovie, scratchRoot] = process.argv.slice(2);
-if (!existsSync(CHROMIUM)) {
-  console.log(`skipped: ${CHROMIUM} is not installed (Debian package chromium)`);
+const [pagePath, converter, makeDemoMovie, scratchRoot, engine = 'chromium'] = process.argv.slice(2);
+if (!existsSync(BROWSERS[engine].path)) {
+  console.log(`skipped: ${BROWSERS[engine].path} is not installed (Debian package ${BROWSERS[engine].package})`);
   process.exit(77);
 }
 const scratch = mkdtempSync(scratchRoot + '/page-test-');
@@ -26,23 +28,7 @@ const demoPath = scratch + '/demo.mov';
 execFileSync(makeDemoMovie, [demoPath]);
 const demo = readFileSync(demoPath);
 
-// A chunk head: type, then the 32-bit little-endian length.
-function chunkHead(type, length) {
-  const head = Buffer.alloc(5);
-  head[0] = type;
-  head.writeInt32LE(length, 1);
-  return head;
-}
-
-// A movie of `bytes`, then a hole up to `size` bytes, which takes no disk.
-function writeMovie(name, bytes, size = bytes.length) {
-  const path = scratch + '/' + name;
-  const fd = openSync(path, 'w');
-  writeSync(fd, bytes);
-  ftruncateSync(fd, size);
-  closeSync(fd);
-  return path;
-}
+const writeMovie = (name, bytes, size) => writeMovieIn(scratch, name, bytes, size);
 
 let folders = 0;
 function native(moviePath) {
@@ -52,13 +38,12 @@ function native(moviePath) {
 }
 
 // The .zip the page offers, unpacked.
-async function downloadZip(page, expectedName) {
-  const folder = mkdtempSync(scratch + '/download-');
-  const session = await page.createCDPSession();
-  await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder });
-  await page.click('#download');
-  const zip = await downloaded(folder + '/' + expectedName);
+function unzipped(zip) {
   return new Map(Object.entries(unzipSync(new Uint8Array(zip))).map(([name, bytes]) => [name, Buffer.from(bytes)]));
+}
+
+async function downloadZip(page, expectedName) {
+  return unzipped(await download(page, '#download', expectedName, mkdtempSync(scratch + '/download-')));
 }
 
 function expectSameFiles(got, want, what) {
@@ -66,10 +51,17 @@ function expectSameFiles(got, want, what) {
   for (const [name, bytes] of want) assert.ok(got.get(name).equals(bytes), `${what}: ${name} differs`);
 }
 
+// The preview's pixels, as red, green, blue.
+const canvasRgb = (page) => page.evaluate(() => {
+  const data = document.getElementById('screen').getContext('2d').getImageData(0, 0, 320, 200).data;
+  return Array.from(data).filter((_, i) => i % 4 !== 3);
+});
+
 // A hang fails the test.
 const LIMIT = { timeout: 180000 };
-const browser = await startBrowser();
+const browser = await startBrowser(engine);
 after(() => browser.close());
+const chromiumOnly = engine === 'chromium' ? {} : { skip: 'the browser has no pickers of files and folders' };
 const foreign = [];
 const nothingForeign = () => assert.deepEqual(foreign.splice(0), [], 'requests beyond file:, blob: and data:');
 
@@ -108,28 +100,16 @@ test('the preview shows the chosen picture, from the keyboard too', LIMIT, async
   const page = await openPage(browser, pagePath, foreign);
   await convertIn(page, demoPath);
   const want = native(demoPath);
-  const rgbOf = (tga) => {
-    const rgb = [];
-    for (let i = 0; i < 320 * 200; i++) {
-      const entry = 18 + 3 * tga[18 + 768 + i];
-      rgb.push(tga[entry + 2], tga[entry + 1], tga[entry]);
-    }
-    return rgb;
-  };
-  const canvasRgb = () => page.evaluate(() => {
-    const data = document.getElementById('screen').getContext('2d').getImageData(0, 0, 320, 200).data;
-    return Array.from(data).filter((_, i) => i % 4 !== 3);
-  });
   await page.$eval('#picture', (slider) => {
     slider.value = '30';
     slider.dispatchEvent(new Event('input'));
   });
   await page.waitForFunction(() => document.getElementById('picture-number').textContent === '31 of 90');
-  assert.deepEqual(await canvasRgb(), rgbOf(want.files.get('00000030.tga')), 'picture 30');
+  assert.deepEqual(await canvasRgb(page), rgbOf(want.files.get('00000030.tga')), 'picture 30');
   await page.focus('#picture');
   await page.keyboard.press('ArrowRight');
   await page.waitForFunction(() => document.getElementById('picture-number').textContent === '32 of 90');
-  assert.deepEqual(await canvasRgb(), rgbOf(want.files.get('00000031.tga')), 'picture 31, by the arrow key');
+  assert.deepEqual(await canvasRgb(page), rgbOf(want.files.get('00000031.tga')), 'picture 31, by the arrow key');
   // Every control has a name that says what it does.
   const unnamed = await page.evaluate(() => [...document.querySelectorAll('button, input, progress')]
     .filter((control) => !(control.labels && control.labels.length > 0) && control.textContent.trim() === '')
@@ -176,9 +156,45 @@ test('Stop inside a long sound chunk ends the run within a second, with BOOK.WAV
   nothingForeign();
 });
 
-test('served by a web server, it writes the files into the folder chosen first', LIMIT, async (t) => {
-  // A folder the browser gives (the origin's private file system) stands for
-  // the one the user would pick, which a headless browser cannot show.
+test('where the browser has no pickers, the page offers none', async (t) => {
+  if (engine === 'chromium') return t.skip('chromium has them');
+  const page = await openPage(browser, pagePath, foreign);
+  assert.equal(await page.$eval('#place-offer', (offer) => offer.hidden), true);
+  await page.close();
+});
+
+// The places a user would pick, which a headless browser cannot show: a
+// folder or a file of the origin's private file system, or ones that fail
+// as a full disk does part of the way.
+const PLACES = [
+  { name: 'a folder', button: '#folder', outcome: 'Complete (status 0)',
+    pick: `window.showDirectoryPicker = async () =>
+             (await navigator.storage.getDirectory()).getDirectoryHandle('folder', { create: true });` },
+  { name: 'a .zip', button: '#zip-file', outcome: 'Complete (status 0)',
+    pick: `window.showSaveFilePicker = async () =>
+             (await navigator.storage.getDirectory()).getFileHandle('saved.zip', { create: true });` },
+  { name: 'a folder that fills up', button: '#folder', outcome: 'Failed (status 1)',
+    failure: /^00000020\.tga: QuotaExceededError: The disk is full$/m,
+    pick: `window.showDirectoryPicker = async () => {
+             const folder = await navigator.storage.getDirectory();
+             let files = 0;
+             return { name: 'full', getFileHandle: async (name, options) => {
+               if (++files > 20) throw new DOMException('The disk is full', 'QuotaExceededError');
+               return folder.getFileHandle(name, options);
+             } };
+           };` },
+  { name: 'a .zip on a disk that fills up', button: '#zip-file', outcome: 'Failed (status 1)',
+    failure: /^full\.zip: QuotaExceededError: The disk is full$/m,
+    pick: `window.showSaveFilePicker = async () => {
+             let written = 0;
+             return { name: 'full.zip', createWritable: async () => new WritableStream({ write(chunk) {
+               written += chunk.byteLength;
+               if (written > 1000000) throw new DOMException('The disk is full', 'QuotaExceededError');
+             } }) };
+           };` },
+];
+
+test('served by a web server, it saves into the place chosen first, and says when it cannot', { ...LIMIT, ...chromiumOnly }, async (t) => {
   const server = createServer((request, response) => {
     response.writeHead(200, { 'content-type': 'text/html' });
     response.end(readFileSync(pagePath));
@@ -186,38 +202,50 @@ test('served by a web server, it writes the files into the folder chosen first',
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
   t.after(() => server.close());
   const address = `http://127.0.0.1:${server.address().port}/movie-extract.html`;
-  const page = await browser.newPage();
-  page.on('request', (request) => {
-    if (request.url() !== address && !/^(blob|data):/.test(request.url())) foreign.push(request.url());
-  });
-  page.on('pageerror', (error) => foreign.push('page error: ' + error.message));
-  await page.evaluateOnNewDocument(() => {
-    window.showDirectoryPicker = () => navigator.storage.getDirectory();
-  });
-  await page.goto(address);
-  assert.equal(await page.$eval('#folder-offer', (offer) => offer.hidden), false, 'the page offers a folder');
-  await page.click('#folder');
-  await page.waitForFunction(() => document.getElementById('folder-name').textContent.startsWith('The files go'));
-  await convertIn(page, demoPath);
-  assert.equal((await shown(page)).outcome, 'Complete (status 0)');
-  assert.equal(await page.$eval('#download', (button) => button.disabled), true, 'no .zip is kept');
-  const written = await page.evaluate(async () => {
-    const folder = await navigator.storage.getDirectory();
-    const files = {};
-    for await (const [name, handle] of folder.entries()) {
-      files[name] = Array.from(new Uint8Array(await (await handle.getFile()).arrayBuffer()));
+  const want = native(demoPath).files;
+  for (const place of PLACES) {
+    const page = await browser.newPage();
+    page.on('request', (request) => {
+      if (request.url() !== address && !/^(blob|data):/.test(request.url())) foreign.push(request.url());
+    });
+    page.on('pageerror', (error) => foreign.push('page error: ' + place.name + ': ' + error.message));
+    await page.evaluateOnNewDocument(place.pick);
+    await page.goto(address);
+    await page.click(place.button);
+    await page.waitForFunction(() => document.getElementById('place-name').textContent.startsWith('The files go'));
+    await convertIn(page, demoPath);
+    const seen = await shown(page);
+    assert.equal(seen.outcome, place.outcome, place.name);
+    assert.equal(await page.$eval('#download', (button) => button.disabled), true, place.name + ': no .zip is kept');
+    if (place.failure) {
+      assert.match(seen.messages, place.failure, place.name);
+      await page.close();
+      continue;
     }
-    return files;
-  });
-  const got = new Map(Object.entries(written).map(([name, bytes]) => [name, Buffer.from(bytes)]));
-  expectSameFiles(got, native(demoPath).files, 'the folder');
-  // The preview reads its pictures back from the folder.
-  await page.$eval('#picture', (slider) => {
-    slider.value = '45';
-    slider.dispatchEvent(new Event('input'));
-  });
-  await page.waitForFunction(() => document.getElementById('picture-number').textContent === '46 of 90');
-  await page.close();
+    const saved = await page.evaluate(async (zip) => {
+      const root = await navigator.storage.getDirectory();
+      const files = {};
+      if (zip) {
+        files.zip = Array.from(new Uint8Array(await (await (await root.getFileHandle('saved.zip')).getFile()).arrayBuffer()));
+        return files;
+      }
+      for await (const [name, handle] of (await root.getDirectoryHandle('folder')).entries()) {
+        files[name] = Array.from(new Uint8Array(await (await handle.getFile()).arrayBuffer()));
+      }
+      return files;
+    }, place.button === '#zip-file');
+    const got = saved.zip ? unzipped(Buffer.from(saved.zip))
+      : new Map(Object.entries(saved).map(([name, bytes]) => [name, Buffer.from(bytes)]));
+    expectSameFiles(got, want, place.name);
+    // The preview reads its pictures back from what was saved.
+    await page.$eval('#picture', (slider) => {
+      slider.value = '45';
+      slider.dispatchEvent(new Event('input'));
+    });
+    await page.waitForFunction(() => document.getElementById('picture-number').textContent === '46 of 90');
+    assert.deepEqual(await canvasRgb(page), rgbOf(want.get('00000045.tga')), place.name + ': picture 45');
+    await page.close();
+  }
   nothingForeign();
 });
 
@@ -231,7 +259,7 @@ test('a 2 GiB movie converts without the page ever holding it', LIMIT, async (t)
   writeSync(fd, rest, 0, rest.length, head.length + skip);
   closeSync(fd);
   // A browser of its own, so that the peak is this run's.
-  const own = await startBrowser();
+  const own = await startBrowser(engine);
   t.after(() => own.close());
   const page = await openPage(own, pagePath, foreign);
   await convertIn(page, path);

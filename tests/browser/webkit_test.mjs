@@ -1,0 +1,97 @@
+// The web page in WebKit, Safari's engine: WebKitGTK's MiniBrowser, driven
+// by WebKitWebDriver and selenium-webdriver, under Xvfb, the page opened
+// from its file: address. WebDriver collects no download there, so these
+// rows check what the page shows against the command line, and the preview's
+// pixels of two pictures.
+//
+//   xvfb-run -a node tests/browser/webkit_test.mjs PAGE.html CONVERTER MAKE-DEMO-MOVIE SCRATCH-FOLDER
+//
+// Exits 77, which CTest reports as skipped, when WebKitWebDriver, MiniBrowser
+// or an X display is missing.
+import { test, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { execFileSync, spawn } from 'node:child_process';
+import { createServer } from 'node:net';
+import { Builder, By } from 'selenium-webdriver';
+import { chunkHead, convertNatively, rgbOf, writeMovieIn } from './browser.mjs';
+
+const DRIVER = process.env.WEBKIT_DRIVER || '/usr/bin/WebKitWebDriver';
+const MINIBROWSER = process.env.MINIBROWSER || '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
+const [pagePath, converter, makeDemoMovie, scratchRoot] = process.argv.slice(2);
+for (const [path, what] of [[DRIVER, 'WebKitWebDriver (Debian package webkit2gtk-driver)'],
+                            [MINIBROWSER, 'MiniBrowser (Debian package webkit2gtk-driver)']]) {
+  if (!existsSync(path)) {
+    console.log(`skipped: ${what} is not installed`);
+    process.exit(77);
+  }
+}
+if (!process.env.DISPLAY) {
+  console.log('skipped: no X display; run it under xvfb-run (Debian package xvfb)');
+  process.exit(77);
+}
+const scratch = mkdtempSync(scratchRoot + '/webkit-test-');
+after(() => rmSync(scratch, { recursive: true, force: true }));
+const demoPath = scratch + '/demo.mov';
+execFileSync(makeDemoMovie, [demoPath]);
+const demo = readFileSync(demoPath);
+
+const port = await new Promise((resolve) => {
+  const probe = createServer().listen(0, '127.0.0.1', () => {
+    const { port: free } = probe.address();
+    probe.close(() => resolve(free));
+  });
+});
+const server = spawn(DRIVER, ['--port=' + port], { stdio: 'ignore' });
+let driver = null;
+for (let attempt = 0; !driver; attempt++) {
+  try {
+    driver = await new Builder().usingServer(`http://127.0.0.1:${port}`).withCapabilities({
+      browserName: 'MiniBrowser',
+      'webkitgtk:browserOptions': { binary: MINIBROWSER, args: ['--automation'] },
+    }).build();
+  } catch (error) {
+    if (attempt === 20) throw error;
+    await new Promise((resolve) => setTimeout(resolve, 250));
+  }
+}
+after(async () => {
+  await driver.quit();
+  server.kill();
+});
+
+const text = async (id) => driver.findElement(By.id(id)).getText();
+
+test('WebKit gives the command line\'s outcomes, messages and pictures, and shows them', { timeout: 300000 }, async () => {
+  const movies = [
+    { name: 'demo.mov', path: demoPath, outcome: 'Complete (status 0)' },
+    { name: 'cut.mov', path: writeMovieIn(scratch, 'cut.mov', demo.subarray(0, 200000)), outcome: 'Damaged (status 2)' },
+    { name: 'clip.mp4', outcome: 'Damaged (status 2)',
+      path: writeMovieIn(scratch, 'clip.mp4', Buffer.concat([Buffer.alloc(32), chunkHead(0, 1711800320), Buffer.alloc(100)])) },
+  ];
+  for (const movie of movies) {
+    await driver.get('file://' + pagePath);
+    await driver.findElement(By.id('movie')).sendKeys(movie.path);
+    await driver.wait(async () => (await driver.executeScript('return document.getElementById("outcome").dataset.status')) !== null, 120000);
+    const want = convertNatively(converter, movie.path, mkdtempSync(scratch + '/native-'));
+    const images = [...want.files.keys()].filter((name) => name.endsWith('.tga'));
+    assert.equal(await text('outcome'), movie.outcome, movie.name);
+    assert.equal(await driver.executeScript('return document.getElementById("messages").textContent'), want.err, movie.name);
+    assert.equal(await text('pictures'), 'Pictures written: ' + images.length, movie.name);
+    if (movie.name !== 'demo.mov') continue;
+    for (const number of [30, 75]) {
+      const rgb = await driver.executeAsyncScript(async (picture, done) => {
+        const slider = document.getElementById('picture');
+        slider.value = String(picture);
+        slider.dispatchEvent(new Event('input'));
+        while (document.getElementById('picture-number').textContent !== (picture + 1) + ' of 90') {
+          await new Promise((resolve) => setTimeout(resolve, 20));
+        }
+        const data = document.getElementById('screen').getContext('2d').getImageData(0, 0, 320, 200).data;
+        done(Array.from(data).filter((_, i) => i % 4 !== 3));
+      }, number);
+      const name = String(number).padStart(8, '0') + '.tga';
+      assert.deepEqual(rgb, rgbOf(want.files.get(name)), 'the preview of ' + name);
+    }
+  }
+});
