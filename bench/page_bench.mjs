@@ -1,42 +1,147 @@
-// The web page against the command line on the benchmark's 3000-picture
-// movie: five runs of each, alternating, timed from choosing the movie to
-// the outcome shown (the page) or to the end of the process (the command
-// line), and the page's peak memory.
+// The web page against its floor (bench/floor_page.html) and the command
+// line, on the benchmark's 3000-picture movies: ROUNDS runs of each,
+// alternating, the page's timed inside the browser from choosing the movie
+// to the outcome shown, the command line's to the end of its process. In
+// chromium it then times the page saving into a folder against the floor of
+// saving: the same files written by a minimal writer with nothing else
+// running. A folder of the private file system stands for one the user would
+// pick, with the page served from 127.0.0.1.
 //
-//   node bench/page_bench.mjs PAGE.html MOVIE-EXTRACT MOVIE-BENCH [band|scattered]
-import { mkdtempSync, readdirSync, rmSync, symlinkSync } from 'node:fs';
+//   node bench/page_bench.mjs PAGE.html MOVIE-EXTRACT MOVIE-BENCH [chromium|firefox|webkit] [ROUNDS]
+//
+// WebKit needs an X display (xvfb-run -a).
+import { mkdtempSync, readFileSync, readdirSync, rmSync, symlinkSync } from 'node:fs';
+import { createServer } from 'node:http';
 import { execFileSync } from 'node:child_process';
-import { startBrowser, openPage, convertIn, shown, rendererPeakMiB } from '../tests/browser/browser.mjs';
+import { By } from 'selenium-webdriver';
+import { startBrowser, startWebKit } from '../tests/browser/browser.mjs';
 
-const [pagePath, converter, movieBench, shape = 'band'] = process.argv.slice(2);
+const [pagePath, converter, movieBench, engine = 'chromium', roundsText = '11'] = process.argv.slice(2);
+const ROUNDS = Number(roundsText);
+const PICTURES = 3000;
+// As many files at once as the page writes into a folder.
+const FOLDER_WRITES = Number(process.env.FOLDER_WRITES || 4);
+const floorPath = new URL('floor_page.html', import.meta.url).pathname;
 const folder = mkdtempSync('/dev/shm/page-bench-');
-const movie = folder + '/movie.mov';
-execFileSync(movieBench, ['--movie-only', movie, '3000', shape], { stdio: 'ignore' });
-const run = folder + '/run';
+
+// Set in the page before the movie is chosen: the milliseconds from the
+// choice to the outcome, once the page shows one.
+const TIMER = `window.benchTimed = new Promise((resolve) => {
+  document.addEventListener('change', () => {
+    const began = performance.now();
+    const outcome = document.getElementById('outcome');
+    new MutationObserver((changes, observer) => {
+      if (outcome.dataset.status === undefined || !/^(Complete|Damaged|Failed|Stopped)/.test(outcome.textContent)) return;
+      observer.disconnect();
+      resolve({ ms: performance.now() - began, outcome: outcome.textContent });
+    }).observe(outcome, { attributes: true, childList: true, characterData: true, subtree: true });
+  }, true);
+});`;
+
+// Opens `address`, chooses the movie and returns the milliseconds it took.
+let convertAt;
+if (engine === 'webkit') {
+  const webkit = await startWebKit(process.env.WEBKIT_DRIVER || '/usr/bin/WebKitWebDriver',
+                                   process.env.MINIBROWSER || '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser');
+  process.on('exit', () => webkit.server.kill());
+  convertAt = async (address, movie) => {
+    await webkit.driver.get(address);
+    await webkit.driver.executeScript(TIMER);
+    await webkit.driver.findElement(By.id('movie')).sendKeys(movie);
+    return webkit.driver.executeAsyncScript('window.benchTimed.then(arguments[arguments.length - 1])');
+  };
+} else {
+  const browser = await startBrowser(engine);
+  process.on('exit', () => browser.process().kill());
+  convertAt = async (address, movie, before = '') => {
+    const page = await browser.newPage();
+    await page.evaluateOnNewDocument(TIMER + before);
+    await page.goto(address);
+    if (before && await page.$('#folder')) {
+      await page.click('#folder');
+      await page.waitForFunction(() => document.getElementById('place-name').textContent.startsWith('The files go'));
+    }
+    await (await page.$('#movie')).uploadFile(movie);
+    const timed = await page.evaluate(() => window.benchTimed);
+    await page.close();
+    return timed;
+  };
+}
 
 const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
-const nativeMs = [];
-const pageMs = [];
-let peak = 0;
-for (let round = 0; round < 5; round++) {
-  rmSync(run, { recursive: true, force: true });
-  execFileSync('mkdir', [run]);
-  symlinkSync(movie, run + '/BOOK.MOV');
-  const began = process.hrtime.bigint();
-  execFileSync(converter, [], { cwd: run, stdio: 'ignore' });
-  nativeMs.push(Number(process.hrtime.bigint() - began) / 1e6);
-  if (readdirSync(run).length !== 3001 + 1) throw new Error('the command line did not convert the movie');
+const shown = (values) => `median ${median(values).toFixed(0)} ms (${values.map((ms) => ms.toFixed(0)).join(', ')})`;
+const expect = (timed, what) => {
+  if (!timed.outcome.startsWith('Complete')) throw new Error(what + ': ' + timed.outcome);
+  return timed.ms;
+};
 
-  const browser = await startBrowser();
-  const foreign = [];
-  const page = await openPage(browser, pagePath, foreign);
-  pageMs.push(await convertIn(page, movie));
-  const seen = await shown(page);
-  if (seen.outcome !== 'Complete (status 0)' || seen.pictures !== 'Pictures written: 3000') throw new Error(seen.outcome);
-  peak = Math.max(peak, rendererPeakMiB(browser));
-  await browser.close();
+for (const shape of ['band', 'scattered']) {
+  const movie = `${folder}/${shape}.mov`;
+  execFileSync(movieBench, ['--movie-only', movie, String(PICTURES), shape], { stdio: 'ignore' });
+  const times = { native: [], floor: [], page: [] };
+  for (let round = 0; round < ROUNDS; round++) {
+    const run = `${folder}/run`;
+    rmSync(run, { recursive: true, force: true });
+    execFileSync('mkdir', [run]);
+    symlinkSync(movie, run + '/BOOK.MOV');
+    const began = process.hrtime.bigint();
+    execFileSync(converter, [], { cwd: run, stdio: 'ignore' });
+    times.native.push(Number(process.hrtime.bigint() - began) / 1e6);
+    if (readdirSync(run).length !== PICTURES + 2) throw new Error('the command line did not convert the movie');
+    times.floor.push(expect(await convertAt(`file://${floorPath}?images=${PICTURES}`, movie), 'the floor'));
+    times.page.push(expect(await convertAt('file://' + pagePath, movie), 'the page'));
+  }
+  console.log(`${engine}, ${shape}, ${PICTURES} pictures, ${ROUNDS} alternating runs:`);
+  console.log(`  command line ${shown(times.native)}`);
+  console.log(`  floor page   ${shown(times.floor)}`);
+  console.log(`  page         ${shown(times.page)}`);
+  console.log(`  page/floor ${(median(times.page) / median(times.floor)).toFixed(2)}, ` +
+              `page/command line ${(median(times.page) / median(times.native)).toFixed(2)}`);
+}
+
+// Saving into a folder, in chromium: the page on the band movie against a
+// writer that only creates and writes the same files, in the same number at
+// once, with nothing else running.
+if (engine === 'chromium') {
+  const server = createServer((request, response) => {
+    response.writeHead(200, { 'content-type': 'text/html' });
+    response.end(request.url.startsWith('/floor') ? '<!doctype html><title>floor</title><p id="outcome"></p><input type="file" id="movie">'
+      : readFileSync(pagePath));
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  const origin = `http://127.0.0.1:${server.address().port}`;
+  let next = 0;
+  // A new folder each run, so that every run creates its files.
+  const pick = () => `window.showDirectoryPicker = async () =>
+    (await navigator.storage.getDirectory()).getDirectoryHandle('run-' + Date.now() + '-' + Math.random(), { create: true });`;
+  const FLOOR_WRITER = `document.addEventListener('change', async () => {
+    const folder = await window.showDirectoryPicker();
+    const image = new Uint8Array(64786);
+    const names = Array.from({ length: ${PICTURES} }, (_, i) => String(i).padStart(8, '0') + '.tga');
+    const write = async () => {
+      for (let name = names.shift(); name; name = names.shift()) {
+        const writable = await (await folder.getFileHandle(name, { create: true })).createWritable();
+        await writable.write(image);
+        await writable.close();
+      }
+    };
+    await Promise.all(Array.from({ length: ${FOLDER_WRITES} }, write));
+    const outcome = document.getElementById('outcome');
+    outcome.dataset.status = '0';
+    outcome.textContent = 'Complete';
+  });`;
+  const movie = `${folder}/band.mov`;
+  const times = { floor: [], page: [] };
+  for (let round = 0; round < ROUNDS; round++) {
+    next += 1;
+    times.floor.push(expect(await convertAt(`${origin}/floor-${next}.html`, movie, pick() + FLOOR_WRITER), 'the floor'));
+    times.page.push(expect(await convertAt(`${origin}/page-${next}.html`, movie, pick()), 'the page into a folder'));
+  }
+  server.close();
+  console.log(`${engine}, saving ${PICTURES} images into a folder, ${ROUNDS} alternating runs:`);
+  console.log(`  floor writer ${shown(times.floor)}`);
+  console.log(`  page         ${shown(times.page)}`);
+  console.log(`  page/floor ${(median(times.page) / median(times.floor)).toFixed(2)}`);
 }
 rmSync(folder, { recursive: true, force: true });
-console.log(`${shape}, 3000 pictures: command line ${nativeMs.map((ms) => ms.toFixed(0)).join(', ')} ms, median ${median(nativeMs).toFixed(0)} ms`);
-console.log(`${shape}, 3000 pictures: page ${pageMs.join(', ')} ms, median ${median(pageMs)} ms`);
-console.log(`page/command line: ${(median(pageMs) / median(nativeMs)).toFixed(2)}; peak resident size of the page's renderer: ${peak.toFixed(0)} MiB`);
+process.exit(0);

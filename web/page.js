@@ -15,11 +15,13 @@ const MOST_SAMPLES_PLAYED = 64 << 20;
 // Files written into a folder at once: each one's create, write and close
 // take several milliseconds, mostly waiting.
 const FOLDER_WRITES = 4;
-// The bytes of files the page holds in its memory, at the most, before the
-// converter waits: while it keeps them for a .zip, moving them out of its
-// memory from half of this on; while it saves them, before they are saved.
-const MOST_HELD_KEEPING = 320 << 20;
-const MOST_HELD_SAVING = 64 << 20;
+// The bytes of files the page holds in its memory. While it keeps them for a
+// .zip, it keeps them there as they come up to `moveFrom`, which a movie of
+// some minutes never reaches, since moving them costs time; beyond that it
+// moves the oldest out of its memory. The converter waits while the page
+// holds more than `most`, moved or saved too slowly.
+const HELD_KEEPING = { moveFrom: 200 << 20, most: 320 << 20 };
+const HELD_SAVING = { moveFrom: 32 << 20, most: 64 << 20 };
 
 const state = {
   worker: null,     // made ahead, with the converter's WebAssembly compiled
@@ -62,9 +64,41 @@ const ENGINE = /Firefox\//.test(navigator.userAgent) ? 'firefox'
 // them, before it fails for want of memory.
 const WEBKIT_MOST_KEPT = 1 << 30;
 
+// Bytes are moved out of the page's memory by a worker of its own: making a
+// blob of them takes the engine a while (chromium: 300 ms for 16 MiB),
+// which the page's own thread must not spend. The arrays are handed to it,
+// and are empty until their blob comes back.
+const MOVER_SOURCE = `onmessage = async (event) => {
+  const { id, parts, throughResponse } = event.data;
+  try {
+    const blob = new Blob(parts);
+    postMessage({ id, blob: throughResponse ? await new Response(blob.stream()).blob() : blob });
+  } catch (error) {
+    postMessage({ id, error: error && error.name ? error.name + ': ' + error.message : String(error) });
+  }
+};`;
+let mover = null;
+const moves = new Map();
+let nextMove = 0;
+
 function keepOutside(parts) {
-  const blob = new Blob(parts);
-  return ENGINE === 'firefox' ? new Response(blob.stream()).blob() : blob;
+  if (!mover) {
+    const url = URL.createObjectURL(new Blob([MOVER_SOURCE], { type: 'text/javascript' }));
+    mover = new Worker(url);
+    URL.revokeObjectURL(url);
+    mover.onmessage = (event) => {
+      const { id, blob, error } = event.data;
+      const move = moves.get(id);
+      moves.delete(id);
+      if (error) move.reject(new Error(error));
+      else move.resolve(blob);
+    };
+  }
+  const id = nextMove++;
+  const moved = new Promise((resolve, reject) => moves.set(id, { resolve, reject }));
+  const whole = (part) => part.byteOffset === 0 && part.byteLength === part.buffer.byteLength;
+  mover.postMessage({ id, parts, throughResponse: ENGINE === 'firefox' }, parts.filter(whole).map((part) => part.buffer));
+  return moved;
 }
 
 async function blobBytes(blob) {
@@ -76,7 +110,8 @@ async function blobBytes(blob) {
 // kept for a .zip, the parts of a long file) are moved out of it, into
 // blobs, once there are many. `room` tells when the page holds few enough
 // bytes to take more.
-function makeKeeper(mostHeld) {
+function makeKeeper({ moveFrom, most }) {
+  let mostHeld = most;
   const parked = [];
   let held = 0;
   let outside = 0;
@@ -88,10 +123,10 @@ function makeKeeper(mostHeld) {
     waiting = [];
   };
   const move = async () => {
-    while (held > mostHeld / 2 && parked.length > 0) {
+    while (held > moveFrom && parked.length > 0) {
       const batch = [];
       let size = 0;
-      while (parked.length > 0 && size < (16 << 20)) {
+      while (parked.length > 0 && size < (8 << 20)) {
         const piece = parked.shift();
         if (piece.data instanceof Uint8Array) {
           batch.push(piece);
@@ -99,13 +134,14 @@ function makeKeeper(mostHeld) {
         }
       }
       const blob = await keepOutside(batch.map((piece) => piece.data));
+      // Each piece is a part of the blob, cut out only when it is read:
+      // cutting takes chromium some time.
       let at = 0;
       for (const piece of batch) {
-        if (piece.data instanceof Uint8Array) {
-          piece.data = blob.slice(at, at + piece.size);
-          held -= piece.size;
-          outside += piece.size;
-        }
+        piece.data = blob;
+        piece.from = at;
+        held -= piece.size;
+        outside += piece.size;
         at += piece.size;
       }
       wakeIfRoom();
@@ -117,7 +153,7 @@ function makeKeeper(mostHeld) {
       held += piece.size;
       if (park) {
         parked.push(piece);
-        if (!moving && held > mostHeld / 2) {
+        if (!moving && held > moveFrom) {
           moving = move().finally(() => { moving = null; });
           moving.catch(() => {});
         }
@@ -141,13 +177,24 @@ function makeKeeper(mostHeld) {
       wakeIfRoom();
     },
     get outside() { return outside; },
+    // Every piece is where it can be read: none is on its way out.
     moved: () => moving || Promise.resolve(),
   };
 }
 
+// A piece's bytes, or the part of a blob that holds them.
+function pieceData(piece) {
+  return piece.from === undefined ? piece.data : piece.data.slice(piece.from, piece.from + piece.size);
+}
+
 // A whole file made of its pieces, for the .zip or for reading back.
 function fileInput(file) {
-  return file.pieces.length === 1 ? file.pieces[0].data : new Blob(file.pieces.map((piece) => piece.data));
+  return file.pieces.length === 1 ? pieceData(file.pieces[0]) : new Blob(file.pieces.map(pieceData));
+}
+
+// A file as the zip writer takes it.
+function zipEntry(file) {
+  return { name: file.name, input: fileInput(file), size: file.size, lastModified: file.lastModified };
 }
 
 async function fileBytes(file) {
@@ -170,7 +217,10 @@ function makeKeptFiles(keeper) {
     },
     finish: () => keeper.moved(),
     read: async (name) => (kept.has(name) ? fileBytes(kept.get(name)) : null),
-    entries: () => [...kept.values()],
+    // One at a time, as the zip writer asks for them.
+    * entries() {
+      for (const file of kept.values()) yield zipEntry(file);
+    },
   };
 }
 
@@ -182,10 +232,11 @@ function makeFolderFiles(folder, keeper, failed) {
   let written = null;
   let allWritten = null;
   const write = async (file) => {
+    await keeper.moved();
     const handle = await folder.getFileHandle(file.name, { create: true });
     const writable = await handle.createWritable();
     try {
-      for (const piece of file.pieces) await writable.write(piece.data);
+      for (const piece of file.pieces) await writable.write(pieceData(piece));
     } catch (error) {
       await writable.abort().catch(() => {});
       throw error;
@@ -236,7 +287,8 @@ function makeZipFile(handle, keeper, failed) {
       if (queue.length === 0 && !ended) await new Promise((resolve) => { wake = resolve; });
       if (queue.length === 0) return;
       const file = queue.shift();
-      yield { name: file.name, input: fileInput(file), size: file.size, lastModified: file.lastModified };
+      await keeper.moved();
+      yield zipEntry(file);
       for (const piece of file.pieces) keeper.release(piece);
     }
   }
@@ -327,7 +379,7 @@ function start(movie) {
   const worker = state.worker || makeWorker();
   state.worker = null;
   const target = state.target;
-  const keeper = makeKeeper(target ? MOST_HELD_SAVING : MOST_HELD_KEEPING);
+  const keeper = makeKeeper(target ? HELD_SAVING : HELD_KEEPING);
   const failed = (error) => fail(run, error.message);
   const files = !target ? makeKeptFiles(keeper)
     : target.kind === 'folder' ? makeFolderFiles(target.handle, keeper, failed) : makeZipFile(target.handle, keeper, failed);
@@ -527,10 +579,7 @@ async function downloadZip() {
   const run = state.run;
   $('download').disabled = true;
   try {
-    const entries = run.files.entries().map((file) => ({
-      name: file.name, input: fileInput(file), size: file.size, lastModified: file.lastModified,
-    }));
-    const zip = await new Response(clientZip.makeZip(entries, { buffersAreUTF8: true })).blob();
+    const zip = await new Response(clientZip.makeZip(run.files.entries(), { buffersAreUTF8: true })).blob();
     const link = document.createElement('a');
     link.href = URL.createObjectURL(zip);
     link.download = zipName(run.movie.name);

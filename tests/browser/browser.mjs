@@ -1,10 +1,12 @@
 // Starting Debian's chromium or Firefox ESR, headless, for the page's tests
 // and benchmark, and what the page shows.
-import { closeSync, existsSync, ftruncateSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, statSync, symlinkSync,
-         unlinkSync, writeSync } from 'node:fs';
-import { execFileSync } from 'node:child_process';
+import { closeSync, existsSync, fstatSync, ftruncateSync, mkdtempSync, openSync, readFileSync, readSync, readdirSync, rmSync, statSync,
+         symlinkSync, unlinkSync, writeSync } from 'node:fs';
+import { execFileSync, spawn } from 'node:child_process';
+import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import puppeteer from 'puppeteer-core';
+import { Builder } from 'selenium-webdriver';
 
 export const BROWSERS = {
   chromium: { path: process.env.CHROMIUM || '/usr/bin/chromium', package: 'chromium' },
@@ -48,22 +50,55 @@ export async function startBrowser(engine = 'chromium') {
   return browser;
 }
 
+// WebKitGTK's MiniBrowser, driven through WebKitWebDriver on a free port of
+// 127.0.0.1; it needs an X display.
+export async function startWebKit(driverPath, miniBrowserPath) {
+  const port = await new Promise((resolve) => {
+    const probe = createServer().listen(0, '127.0.0.1', () => {
+      const { port: free } = probe.address();
+      probe.close(() => resolve(free));
+    });
+  });
+  const server = spawn(driverPath, ['--port=' + port], { stdio: 'ignore' });
+  for (let attempt = 0; ; attempt++) {
+    try {
+      const driver = await new Builder().usingServer(`http://127.0.0.1:${port}`).withCapabilities({
+        browserName: 'MiniBrowser',
+        'webkitgtk:browserOptions': { binary: miniBrowserPath, args: ['--automation'] },
+      }).build();
+      return { driver, server, close: async () => { await driver.quit(); server.kill(); } };
+    } catch (error) {
+      if (attempt === 20) {
+        server.kill();
+        throw error;
+      }
+      await new Promise((resolve) => setTimeout(resolve, 250));
+    }
+  }
+}
+
 // Clicks `selector` and returns the file it downloads, named `name`: in a
 // folder of its own (chromium), or in the browser's, from which it is then
 // removed, so that the next download of that name keeps it (Firefox).
 export async function download(page, selector, name, folder) {
+  const path = await downloadTo(page, selector, name, folder);
+  const bytes = readFileSync(path);
+  if (page.browser().engine === 'firefox') unlinkSync(path);
+  return bytes;
+}
+
+// The same, for a download too large to read at once: its path, once it is whole.
+export async function downloadTo(page, selector, name, folder, timeout = 60000) {
   const browser = page.browser();
   if (browser.engine === 'firefox') {
     const path = browser.downloads + '/' + name;
     await page.click(selector);
-    const bytes = await downloaded(path);
-    unlinkSync(path);
-    return bytes;
+    return downloaded(path, timeout);
   }
   const session = await page.createCDPSession();
   await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder });
   await page.click(selector);
-  return downloaded(folder + '/' + name);
+  return downloaded(folder + '/' + name, timeout);
 }
 
 // Opens the page from its file: address. Every request whose scheme is not
@@ -165,13 +200,13 @@ export function convertNatively(converter, moviePath, folder) {
 }
 
 // Waits for a download to be whole: there, and no longer growing.
-export async function downloaded(path, timeout = 60000) {
+async function downloaded(path, timeout) {
   const until = Date.now() + timeout;
   let last = -1;
   while (Date.now() < until) {
     if (existsSync(path)) {
       const size = statSync(path).size;
-      if (size === last && size > 0) return readFileSync(path);
+      if (size === last && size > 0) return path;
       last = size;
     }
     await new Promise((resolve) => setTimeout(resolve, 200));
@@ -207,4 +242,47 @@ export function rgbOf(tga) {
     rgb.push(tga[entry + 2], tga[entry + 1], tga[entry]);
   }
   return rgb;
+}
+
+// The files a .zip lists in its central directory, read straight from the
+// file: name -> { size, crc }, with the ZIP64 records and fields where the
+// numbers do not fit in 32 bits.
+export function zipDirectory(path) {
+  const fd = openSync(path, 'r');
+  const read = (at, length) => {
+    const bytes = Buffer.alloc(length);
+    readSync(fd, bytes, 0, length, at);
+    return bytes;
+  };
+  try {
+    const size = fstatSync(fd).size;
+    const end = read(size - 22, 22);
+    if (end.readUInt32LE(0) !== 0x06054b50) throw new Error(path + ': no end of central directory where it belongs');
+    let count = end.readUInt16LE(10);
+    let directorySize = end.readUInt32LE(12);
+    let directoryAt = end.readUInt32LE(16);
+    if (directoryAt === 0xFFFFFFFF || count === 0xFFFF) {
+      const locator = read(size - 22 - 20, 20);
+      const end64 = read(Number(locator.readBigUInt64LE(8)), 56);
+      count = Number(end64.readBigUInt64LE(32));
+      directorySize = Number(end64.readBigUInt64LE(40));
+      directoryAt = Number(end64.readBigUInt64LE(48));
+    }
+    const directory = read(directoryAt, directorySize);
+    const files = new Map();
+    for (let p = 0; files.size < count; ) {
+      if (directory.readUInt32LE(p) !== 0x02014b50) throw new Error(path + ': a central directory entry is damaged');
+      const nameLength = directory.readUInt16LE(p + 28);
+      const extraLength = directory.readUInt16LE(p + 30);
+      let fileSize = directory.readUInt32LE(p + 24);
+      for (let e = p + 46 + nameLength; e < p + 46 + nameLength + extraLength; e += 4 + directory.readUInt16LE(e + 2)) {
+        if (directory.readUInt16LE(e) === 1 && fileSize === 0xFFFFFFFF) fileSize = Number(directory.readBigUInt64LE(e + 4));
+      }
+      files.set(directory.toString('utf8', p + 46, p + 46 + nameLength), { size: fileSize, crc: directory.readUInt32LE(p + 16) });
+      p += 46 + nameLength + extraLength + directory.readUInt16LE(p + 32);
+    }
+    return files;
+  } finally {
+    closeSync(fd);
+  }
 }

@@ -11,10 +11,9 @@
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { execFileSync, spawn } from 'node:child_process';
-import { createServer } from 'node:net';
-import { Builder, By } from 'selenium-webdriver';
-import { chunkHead, convertNatively, rgbOf, writeMovieIn } from './browser.mjs';
+import { execFileSync } from 'node:child_process';
+import { By } from 'selenium-webdriver';
+import { chunkHead, convertNatively, rgbOf, startWebKit, writeMovieIn } from './browser.mjs';
 
 const DRIVER = process.env.WEBKIT_DRIVER || '/usr/bin/WebKitWebDriver';
 const MINIBROWSER = process.env.MINIBROWSER || '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
@@ -36,29 +35,9 @@ const demoPath = scratch + '/demo.mov';
 execFileSync(makeDemoMovie, [demoPath]);
 const demo = readFileSync(demoPath);
 
-const port = await new Promise((resolve) => {
-  const probe = createServer().listen(0, '127.0.0.1', () => {
-    const { port: free } = probe.address();
-    probe.close(() => resolve(free));
-  });
-});
-const server = spawn(DRIVER, ['--port=' + port], { stdio: 'ignore' });
-let driver = null;
-for (let attempt = 0; !driver; attempt++) {
-  try {
-    driver = await new Builder().usingServer(`http://127.0.0.1:${port}`).withCapabilities({
-      browserName: 'MiniBrowser',
-      'webkitgtk:browserOptions': { binary: MINIBROWSER, args: ['--automation'] },
-    }).build();
-  } catch (error) {
-    if (attempt === 20) throw error;
-    await new Promise((resolve) => setTimeout(resolve, 250));
-  }
-}
-after(async () => {
-  await driver.quit();
-  server.kill();
-});
+const webkit = await startWebKit(DRIVER, MINIBROWSER);
+after(() => webkit.close());
+const driver = webkit.driver;
 
 const text = async (id) => driver.findElement(By.id(id)).getText();
 

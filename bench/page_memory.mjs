@@ -1,0 +1,128 @@
+// How much memory the page takes for a long movie (18,000 pictures, 1.2 GB
+// of output), until its .zip is saved, in three settings:
+//   chromium downloading: the pickers taken away, so that the page keeps the
+//     files and downloads the .zip; its renderers (the page and its worker)
+//     are counted, not the blob store of the browser's own process;
+//   Firefox downloading: the whole process tree is counted;
+//   chromium with a picker: the .zip written while the movie converts into
+//     a file of the private file system, which stands for the one the user
+//     would pick, the page served from 127.0.0.1; the whole tree is counted.
+// The resident sizes are summed every 100 ms, and the growth is the peak
+// less the sum just before the movie is chosen. In chromium the page also
+// reports its longest task on the main thread. The downloaded .zip's central
+// directory must list every file with the command line's sizes and CRC-32s.
+//
+//   node bench/page_memory.mjs PAGE.html MOVIE-EXTRACT MOVIE-BENCH [PICTURES] [SETTING...]
+//
+// SETTING: chromium-download, firefox-download, chromium-picker (all three
+// by default).
+import { mkdtempSync, readFileSync, readdirSync, rmSync, symlinkSync } from 'node:fs';
+import { createServer } from 'node:http';
+import { execFileSync } from 'node:child_process';
+import { crc32 } from 'node:zlib';
+import { browserProcesses, downloadTo, isPageProcess, startBrowser, zipDirectory } from '../tests/browser/browser.mjs';
+
+const [pagePath, converter, movieBench, picturesText = '18000', ...chosen] = process.argv.slice(2);
+const PICTURES = Number(picturesText);
+const BOUND_MIB = 512;
+const settings = chosen.length > 0 ? chosen : ['chromium-download', 'firefox-download', 'chromium-picker'];
+const shm = mkdtempSync('/dev/shm/page-memory-');
+const disk = mkdtempSync('/tmp/page-memory-');
+const movie = shm + '/long.mov';
+execFileSync(movieBench, ['--movie-only', movie, String(PICTURES), 'band'], { stdio: 'ignore' });
+
+// The command line's files: name -> { size, crc }.
+const run = shm + '/run';
+execFileSync('mkdir', [run]);
+symlinkSync(movie, run + '/BOOK.MOV');
+execFileSync(converter, [], { cwd: run, stdio: 'ignore' });
+const want = new Map();
+for (const name of readdirSync(run)) {
+  if (name === 'BOOK.MOV') continue;
+  const bytes = readFileSync(run + '/' + name);
+  want.set(name, { size: bytes.length, crc: crc32(bytes) });
+}
+rmSync(run, { recursive: true, force: true });
+const outputBytes = [...want.values()].reduce((sum, file) => sum + file.size, 0);
+console.log(`${PICTURES} pictures, ${(outputBytes / 1e9).toFixed(2)} GB of output`);
+
+// Sums the resident sizes of the counted processes every 100 ms.
+function sampler(browser, pageOnly) {
+  const sum = () => browserProcesses(browser).filter((p) => !pageOnly || isPageProcess(browser, p))
+    .reduce((total, p) => total + p.rssMiB, 0);
+  const base = sum();
+  let peak = base;
+  const timer = setInterval(() => { peak = Math.max(peak, sum()); }, 100);
+  return { stop: () => { clearInterval(timer); return { base, growth: Math.max(peak, sum()) - base }; } };
+}
+
+const LONGEST_TASK = `window.longestTaskMs = 0;
+  if (PerformanceObserver.supportedEntryTypes.includes('longtask')) {
+    new PerformanceObserver((list) => {
+      for (const entry of list.getEntries()) {
+        window.longestTaskMs = Math.max(window.longestTaskMs, entry.duration);
+        if (entry.duration > 100) (window.longTasks = window.longTasks || []).push(Math.round(entry.startTime) + '+' + Math.round(entry.duration));
+      }
+    }).observe({ type: 'longtask' });
+  }`;
+
+function checkZip(path) {
+  const got = zipDirectory(path);
+  if (got.size !== want.size) throw new Error(`the .zip lists ${got.size} files, not ${want.size}`);
+  for (const [name, file] of want) {
+    const listed = got.get(name);
+    if (!listed || listed.size !== file.size || listed.crc !== file.crc) throw new Error(`the .zip lists ${name} wrongly`);
+  }
+  return `${got.size} files, every size and CRC-32 the command line's`;
+}
+
+for (const setting of settings) {
+  const [engine, way] = setting.split('-');
+  const browser = await startBrowser(engine);
+  const page = await browser.newPage();
+  let server = null;
+  if (way === 'picker') {
+    server = createServer((request, response) => {
+      response.writeHead(200, { 'content-type': 'text/html' });
+      response.end(readFileSync(pagePath));
+    });
+    await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+    await page.evaluateOnNewDocument(LONGEST_TASK + `
+      window.showSaveFilePicker = async () => (await navigator.storage.getDirectory()).getFileHandle('long.zip', { create: true });`);
+    await page.goto(`http://127.0.0.1:${server.address().port}/movie-extract.html`);
+    await page.click('#zip-file');
+    await page.waitForFunction(() => document.getElementById('place-name').textContent.startsWith('The files go'));
+  } else {
+    await page.evaluateOnNewDocument(LONGEST_TASK + `
+      delete window.showSaveFilePicker;
+      delete window.showDirectoryPicker;`);
+    await page.goto('file://' + pagePath);
+  }
+  await new Promise((resolve) => setTimeout(resolve, 1000));
+  const began = Date.now();
+  const memory = sampler(browser, engine === 'chromium' && way === 'download');
+  await (await page.$('#movie')).uploadFile(movie);
+  await page.waitForFunction(() => document.getElementById('outcome').dataset.status !== undefined &&
+                                   document.getElementById('outcome').textContent.includes('status'),
+                             { timeout: 1800000, polling: 500 });
+  const outcome = await page.$eval('#outcome', (element) => element.textContent);
+  const converted = Date.now() - began;
+  if (process.env.LONG_TASKS) console.log('converted at', await page.evaluate(() => performance.now()));
+  let checked = 'the .zip stays in the private file system, unread here';
+  if (way === 'download' && outcome.startsWith('Complete')) {
+    const path = await downloadTo(page, '#download', 'long.zip', disk, 1800000);
+    checked = checkZip(path);
+    rmSync(path);
+  }
+  const { base, growth } = memory.stop();
+  const longest = await page.evaluate(() => window.longestTaskMs);
+  if (process.env.LONG_TASKS) console.log(await page.evaluate(() => [performance.now(), window.longTasks]));
+  const counted = engine === 'chromium' && way === 'download' ? 'renderers' : 'whole tree';
+  console.log(`${setting}: ${outcome} in ${(converted / 1000).toFixed(1)} s, saved after ${((Date.now() - began) / 1000).toFixed(1)} s; ` +
+              `${counted} ${base.toFixed(0)} MiB before, grew by ${growth.toFixed(0)} MiB at the most ` +
+              `(bound ${BOUND_MIB})${engine === 'chromium' ? `; longest task on the main thread ${longest.toFixed(0)} ms` : ''}; ${checked}`);
+  await browser.close();
+  if (server) server.close();
+}
+rmSync(shm, { recursive: true, force: true });
+rmSync(disk, { recursive: true, force: true });
