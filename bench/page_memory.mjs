@@ -110,7 +110,11 @@ for (const setting of settings) {
   if (process.env.LONG_TASKS) console.log('converted at', await page.evaluate(() => performance.now()));
   let checked = 'the .zip stays in the private file system, unread here';
   if (way === 'download' && outcome.startsWith('Complete')) {
-    const path = await downloadTo(page, '#download', 'long.zip', disk, 1800000);
+    const failed = page.waitForFunction(() => document.getElementById('outcome').textContent.startsWith('Failed'),
+                                        { timeout: 0, polling: 1000 }).then(async () => {
+      throw new Error(await page.$eval('#messages', (element) => element.textContent));
+    });
+    const path = await Promise.race([downloadTo(page, '#download', 'long.zip', disk, 1800000), failed]);
     checked = checkZip(path);
     rmSync(path);
   }

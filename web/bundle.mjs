@@ -1,6 +1,7 @@
-// Puts the page together as one HTML file: the style, the zip writer, the
-// page's script, and the converter's worker (the WebAssembly inside it) as
-// text that the page starts from a blob: address.
+// Puts the page together as one HTML file: the style, the page's script,
+// and as text that the page starts from blob: addresses, its two workers:
+// the converter's (the WebAssembly inside it), and the keeper, with the zip
+// writer.
 //
 //   node web/bundle.mjs WORKER.js CLIENT-ZIP.js VERSION OUT.html
 import { readFileSync, writeFileSync } from 'node:fs';
@@ -11,7 +12,7 @@ const read = (path) => readFileSync(path, 'utf8');
 const inline = (text) => text.replaceAll('</script', '<\\/script');
 
 // The zip writer is a module: its exports become the properties of one
-// object, clientZip, for the page's classic script.
+// object, clientZip, for the keeper's classic script.
 const zipModule = read(zipPath);
 const exports = /export\s*\{([^}]*)\};?\s*$/.exec(zipModule);
 if (!exports) throw new Error(zipPath + ': no export list at its end');
@@ -22,9 +23,10 @@ const members = exports[1].split(',').map((item) => {
 const zipScript = `const clientZip = (() => {\n${zipModule.slice(0, exports.index)}\nreturn { ${members.join(', ')} };\n})();`;
 
 const worker = read(converterPath) + '\n' + read(new URL('worker.js', here));
+const keeper = zipScript + '\n' + read(new URL('keeper.js', here));
 const scripts = [
   `<script type="text/plain" id="converter-source">${inline(worker)}</script>`,
-  `<script>${inline(zipScript)}</script>`,
+  `<script type="text/plain" id="keeper-source">${inline(keeper)}</script>`,
   `<script>${inline(read(new URL('page.js', here)))}</script>`,
 ].join('\n');
 const page = read(new URL('page.html', here))

@@ -15,12 +15,20 @@ const MOST_SAMPLES_PLAYED = 64 << 20;
 // Files written into a folder at once: each one's create, write and close
 // take several milliseconds, mostly waiting.
 const FOLDER_WRITES = 4;
+// The engine, where engines keep bytes in different places: a blob made in
+// Firefox stays in the page's memory unless it is a response body read into
+// a blob, which goes to a temporary file beyond a small size; chromium keeps
+// every blob in its blob store, outside the page, and moves large ones to
+// disk; WebKit keeps blobs in memory, in another of its processes.
+const ENGINE = /Firefox\//.test(navigator.userAgent) ? 'firefox'
+  : /AppleWebKit/.test(navigator.userAgent) && !/Chrom(e|ium)\//.test(navigator.userAgent) ? 'webkit' : 'chromium';
 // The bytes of files the page holds in its memory. While it keeps them for a
 // .zip, it keeps them there as they come up to `moveFrom`, which a movie of
 // some minutes never reaches, since moving them costs time; beyond that it
 // moves the oldest out of its memory. The converter waits while the page
-// holds more than `most`, moved or saved too slowly.
-const HELD_KEEPING = { moveFrom: 200 << 20, most: 320 << 20 };
+// holds more than `most`, moved or saved too slowly. Firefox, whose other
+// processes take more as it moves them, starts sooner.
+const HELD_KEEPING = ENGINE === 'firefox' ? { moveFrom: 96 << 20, most: 160 << 20 } : { moveFrom: 192 << 20, most: 256 << 20 };
 const HELD_SAVING = { moveFrom: 32 << 20, most: 64 << 20 };
 
 const state = {
@@ -45,6 +53,16 @@ function say(line) {
   $('messages').textContent += line + '\n';
 }
 
+// The page's other events run before this resolves: a message to itself,
+// which no browser slows as it slows timers in background tabs.
+function nextTask() {
+  return new Promise((resolve) => {
+    const channel = new MessageChannel();
+    channel.port1.onmessage = () => resolve();
+    channel.port2.postMessage(0);
+  });
+}
+
 function errorText(error) {
   return error && error.name && error.message ? error.name + ': ' + error.message : String(error);
 }
@@ -53,52 +71,121 @@ function zipName(movieName) {
   return movieName.replace(/\.[^.]*$/, '') + '.zip';
 }
 
-// The engine, where engines keep bytes in different places: a blob made in
-// Firefox stays in the page's memory unless it is a response body read into
-// a blob, which goes to a temporary file beyond a small size; chromium keeps
-// every blob in its blob store, outside the page, and moves large ones to
-// disk; WebKit keeps blobs in memory, in another of its processes.
-const ENGINE = /Firefox\//.test(navigator.userAgent) ? 'firefox'
-  : /AppleWebKit/.test(navigator.userAgent) && !/Chrom(e|ium)\//.test(navigator.userAgent) ? 'webkit' : 'chromium';
-// The files kept for a .zip that WebKit can hold, with the .zip made from
-// them, before it fails for want of memory.
-const WEBKIT_MOST_KEPT = 1 << 30;
+// The files kept for a .zip that WebKit holds, at the most: it keeps them,
+// and the .zip made from them, in its memory.
+const WEBKIT_MOST_KEPT = 512 << 20;
 
-// Bytes are moved out of the page's memory by a worker of its own: making a
-// blob of them takes the engine a while (chromium: 300 ms for 16 MiB),
-// which the page's own thread must not spend. The arrays are handed to it,
-// and are empty until their blob comes back.
-const MOVER_SOURCE = `onmessage = async (event) => {
-  const { id, parts, throughResponse } = event.data;
-  try {
-    const blob = new Blob(parts);
-    postMessage({ id, blob: throughResponse ? await new Response(blob.stream()).blob() : blob });
-  } catch (error) {
-    postMessage({ id, error: error && error.name ? error.name + ': ' + error.message : String(error) });
-  }
-};`;
-let mover = null;
-const moves = new Map();
-let nextMove = 0;
+// The page's second worker (web/keeper.js) moves bytes out of its memory
+// and makes the .zip, so that the page's own thread is never held up.
+let keeperWorker = null;
+const calls = new Map();  // id -> { resolve, reject, zipped, stream }
+let nextCall = 0;
 
+function keeper() {
+  if (keeperWorker) return keeperWorker;
+  const source = document.getElementById('keeper-source').textContent;
+  const url = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
+  keeperWorker = new Worker(url);
+  URL.revokeObjectURL(url);
+  keeperWorker.onmessage = (event) => {
+    const message = event.data;
+    if (message.type === 'unreadable') {
+      if (state.run) fail(state.run, state.run.movie.name + ' could not be read: ' + message.error);
+      return;
+    }
+    const call = calls.get(message.id);
+    if (!call) return;
+    if (message.type === 'zipped') return call.zipped(message.files);
+    if (message.type === 'zip-stream') return call.stream(message.stream);
+    calls.delete(message.id);
+    if (message.type === 'failed') call.reject(new Error(message.error));
+    else call.resolve(message.blobs || message.blob);
+  };
+  return keeperWorker;
+}
+
+function call(message, transfer, handlers = {}) {
+  const id = nextCall++;
+  const done = new Promise((resolve, reject) => calls.set(id, { resolve, reject, ...handlers }));
+  keeper().postMessage({ ...message, id }, transfer);
+  return { id, done };
+}
+
+// The arrays are handed over, and are empty until their blobs come back.
 function keepOutside(parts) {
-  if (!mover) {
-    const url = URL.createObjectURL(new Blob([MOVER_SOURCE], { type: 'text/javascript' }));
-    mover = new Worker(url);
-    URL.revokeObjectURL(url);
-    mover.onmessage = (event) => {
-      const { id, blob, error } = event.data;
-      const move = moves.get(id);
-      moves.delete(id);
-      if (error) move.reject(new Error(error));
-      else move.resolve(blob);
-    };
-  }
-  const id = nextMove++;
-  const moved = new Promise((resolve, reject) => moves.set(id, { resolve, reject }));
   const whole = (part) => part.byteOffset === 0 && part.byteLength === part.buffer.byteLength;
-  mover.postMessage({ id, parts, throughResponse: ENGINE === 'firefox' }, parts.filter(whole).map((part) => part.buffer));
-  return moved;
+  return call({ type: 'move', parts, throughResponse: ENGINE === 'firefox' }, parts.filter(whole).map((part) => part.buffer)).done;
+}
+
+// A .zip made by the keeper of the files added, in order: a blob, or, with
+// `writable`, written there. The files' bytes in the page's memory are
+// copied to it a few MiB at a time, as it takes them; `taken` hears of each
+// file it has taken.
+const ZIP_BYTES_ON_THEIR_WAY = 16 << 20;
+
+function makeZipper(writable, taken, keeping) {
+  const pending = [];
+  const sent = [];
+  let onTheirWay = 0;
+  let takenSoFar = 0;
+  let ended = false;
+  let pumping = false;
+  const inMemory = (file) => file.pieces.reduce((sum, piece) => sum + (piece.data instanceof Uint8Array ? piece.size : 0), 0);
+  const { id, done } = call({ type: 'zip', streamed: writable !== null }, [], {
+    zipped(files) {
+      while (takenSoFar < files) {
+        const file = sent.shift();
+        onTheirWay -= file.inMemory;
+        takenSoFar += 1;
+        taken(file);
+      }
+      pump();
+    },
+    stream(stream) {
+      stream.pipeTo(writable).then(() => {
+        calls.delete(id);
+        finished.resolve();
+      }, (error) => {
+        calls.delete(id);
+        finished.reject(error);
+      });
+    },
+  });
+  const finished = {};
+  const written = writable ? new Promise((resolve, reject) => Object.assign(finished, { resolve, reject })) : done;
+  const pump = async () => {
+    if (pumping) return;
+    pumping = true;
+    try {
+      while (pending.length > 0 && onTheirWay < ZIP_BYTES_ON_THEIR_WAY) {
+        await keeping.moved();
+        const files = [];
+        while (pending.length > 0 && onTheirWay < ZIP_BYTES_ON_THEIR_WAY) {
+          const file = pending.shift();
+          file.inMemory = inMemory(file);
+          onTheirWay += file.inMemory;
+          sent.push(file);
+          files.push(zipEntry(file));
+        }
+        keeper().postMessage({ type: 'files', id, files });
+        await nextTask();
+      }
+      if (ended && pending.length === 0) keeper().postMessage({ type: 'end', id });
+    } finally {
+      pumping = false;
+    }
+  };
+  return {
+    add(files) {
+      pending.push(...files);
+      pump();
+    },
+    end() {
+      ended = true;
+      pump();
+    },
+    done: Promise.race([written, done.then(() => written)]),
+  };
 }
 
 async function blobBytes(blob) {
@@ -110,11 +197,10 @@ async function blobBytes(blob) {
 // kept for a .zip, the parts of a long file) are moved out of it, into
 // blobs, once there are many. `room` tells when the page holds few enough
 // bytes to take more.
-function makeKeeper({ moveFrom, most }) {
+function makeKeeper({ moveFrom, most }, failed) {
   let mostHeld = most;
   const parked = [];
   let held = 0;
-  let outside = 0;
   let moving = null;
   let waiting = [];
   const wakeIfRoom = () => {
@@ -126,24 +212,18 @@ function makeKeeper({ moveFrom, most }) {
     while (held > moveFrom && parked.length > 0) {
       const batch = [];
       let size = 0;
-      while (parked.length > 0 && size < (8 << 20)) {
+      while (parked.length > 0 && size < (2 << 20)) {
         const piece = parked.shift();
         if (piece.data instanceof Uint8Array) {
           batch.push(piece);
           size += piece.size;
         }
       }
-      const blob = await keepOutside(batch.map((piece) => piece.data));
-      // Each piece is a part of the blob, cut out only when it is read:
-      // cutting takes chromium some time.
-      let at = 0;
-      for (const piece of batch) {
-        piece.data = blob;
-        piece.from = at;
+      const blobs = await keepOutside(batch.map((piece) => piece.data));
+      batch.forEach((piece, i) => {
+        piece.data = blobs[i];
         held -= piece.size;
-        outside += piece.size;
-        at += piece.size;
-      }
+      });
       wakeIfRoom();
     }
   };
@@ -154,8 +234,8 @@ function makeKeeper({ moveFrom, most }) {
       if (park) {
         parked.push(piece);
         if (!moving && held > moveFrom) {
-          moving = move().finally(() => { moving = null; });
-          moving.catch(() => {});
+          moving = move().catch((error) => failed(new Error('The files could not be kept: ' + errorText(error))))
+            .finally(() => { moving = null; });
         }
       }
       return piece;
@@ -163,7 +243,6 @@ function makeKeeper({ moveFrom, most }) {
     // The piece is saved, or no longer wanted.
     release(piece) {
       if (piece.data instanceof Uint8Array) held -= piece.size;
-      else outside -= piece.size;
       piece.data = null;
       wakeIfRoom();
     },
@@ -176,20 +255,14 @@ function makeKeeper({ moveFrom, most }) {
       mostHeld = Infinity;
       wakeIfRoom();
     },
-    get outside() { return outside; },
     // Every piece is where it can be read: none is on its way out.
     moved: () => moving || Promise.resolve(),
   };
 }
 
-// A piece's bytes, or the part of a blob that holds them.
-function pieceData(piece) {
-  return piece.from === undefined ? piece.data : piece.data.slice(piece.from, piece.from + piece.size);
-}
-
 // A whole file made of its pieces, for the .zip or for reading back.
 function fileInput(file) {
-  return file.pieces.length === 1 ? pieceData(file.pieces[0]) : new Blob(file.pieces.map(pieceData));
+  return file.pieces.length === 1 ? file.pieces[0].data : new Blob(file.pieces.map((piece) => piece.data));
 }
 
 // A file as the zip writer takes it.
@@ -203,40 +276,47 @@ async function fileBytes(file) {
 }
 
 // The files, kept until "Download .zip" puts them into one.
-function makeKeptFiles(keeper) {
+function makeKeptFiles(keeping) {
   const kept = new Map();
+  let bytes = 0;
   return {
     park: true,
     take(files) {
-      for (const file of files) kept.set(file.name, file);
-      if (ENGINE === 'webkit' && keeper.outside > WEBKIT_MOST_KEPT / 2) {
-        return Promise.reject(new Error('This browser keeps the files in its memory, and holds no more than ' +
-          (WEBKIT_MOST_KEPT >> 21) + ' MiB of them with their .zip: save a shorter movie, or use another browser'));
+      for (const file of files) {
+        kept.set(file.name, file);
+        bytes += file.size;
+      }
+      if (ENGINE === 'webkit' && bytes > WEBKIT_MOST_KEPT) {
+        return Promise.reject(new Error('This browser keeps the files in its memory, and takes no more than ' +
+          (WEBKIT_MOST_KEPT >> 20) + ' MiB of them: convert a shorter movie, or use another browser'));
       }
       return Promise.resolve();
     },
-    finish: () => keeper.moved(),
+    finish: () => keeping.moved(),
     read: async (name) => (kept.has(name) ? fileBytes(kept.get(name)) : null),
-    // One at a time, as the zip writer asks for them.
-    * entries() {
-      for (const file of kept.values()) yield zipEntry(file);
+    // The .zip of them all, as a blob.
+    zip() {
+      const zipper = makeZipper(null, () => {}, keeping);
+      zipper.add([...kept.values()]);
+      zipper.end();
+      return zipper.done;
     },
   };
 }
 
 // The files, each written into the folder the user chose, a few at once.
-function makeFolderFiles(folder, keeper, failed) {
+function makeFolderFiles(folder, keeping, failed) {
   const queue = [];
   let active = 0;
   let failure = null;
   let written = null;
   let allWritten = null;
   const write = async (file) => {
-    await keeper.moved();
+    await keeping.moved();
     const handle = await folder.getFileHandle(file.name, { create: true });
     const writable = await handle.createWritable();
     try {
-      for (const piece of file.pieces) await writable.write(pieceData(piece));
+      for (const piece of file.pieces) await writable.write(piece.data);
     } catch (error) {
       await writable.abort().catch(() => {});
       throw error;
@@ -250,7 +330,7 @@ function makeFolderFiles(folder, keeper, failed) {
       write(file).catch((error) => {
         if (!failure) failed(failure = new Error(file.name + ': ' + errorText(error)));
       }).finally(() => {
-        for (const piece of file.pieces) keeper.release(piece);
+        for (const piece of file.pieces) keeping.release(piece);
         active -= 1;
         pump();
       });
@@ -277,40 +357,26 @@ function makeFolderFiles(folder, keeper, failed) {
 }
 
 // The .zip, written into the file the user chose while the movie converts.
-function makeZipFile(handle, keeper, failed) {
-  const queue = [];
-  let wake = null;
-  let ended = false;
+function makeZipFile(handle, keeping, failed) {
   let index = null;
-  async function* entries() {
-    for (;;) {
-      if (queue.length === 0 && !ended) await new Promise((resolve) => { wake = resolve; });
-      if (queue.length === 0) return;
-      const file = queue.shift();
-      await keeper.moved();
-      yield zipEntry(file);
-      for (const piece of file.pieces) keeper.release(piece);
-    }
-  }
   let failure = null;
-  const written = handle.createWritable()
-    .then((writable) => clientZip.makeZip(entries(), { buffersAreUTF8: true }).pipeTo(writable))
-    .catch((error) => failed(failure = new Error(handle.name + ': ' + errorText(error))));
-  const nudge = () => {
-    if (wake) wake();
-    wake = null;
+  const fail = (error) => {
+    if (!failure) failed(failure = new Error(handle.name + ': ' + errorText(error)));
   };
+  const release = (file) => {
+    for (const piece of file.pieces) keeping.release(piece);
+  };
+  const zipper = handle.createWritable().then((writable) => makeZipper(writable, release, keeping));
+  const written = zipper.then((made) => made.done).catch(fail);
   return {
     park: false,
     take(files) {
       if (failure) return Promise.reject(failure);
-      queue.push(...files);
-      nudge();
+      zipper.then((made) => made.add(files), () => {});
       return Promise.resolve();
     },
     async finish() {
-      ended = true;
-      nudge();
+      zipper.then((made) => made.end(), () => {});
       await written;
       if (failure) throw failure;
     },
@@ -365,12 +431,16 @@ async function storedFiles(file) {
   return places;
 }
 
+// The converter's worker, from its source in the page. The source's blob
+// is made once, when the page loads: making it takes a while.
+let converterUrl = null;
+
 function makeWorker() {
-  const source = document.getElementById('converter-source').textContent;
-  const url = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
-  const worker = new Worker(url);
-  URL.revokeObjectURL(url);
-  return worker;
+  if (!converterUrl) {
+    const source = document.getElementById('converter-source').textContent;
+    converterUrl = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
+  }
+  return new Worker(converterUrl);
 }
 
 function start(movie) {
@@ -379,12 +449,12 @@ function start(movie) {
   const worker = state.worker || makeWorker();
   state.worker = null;
   const target = state.target;
-  const keeper = makeKeeper(target ? HELD_SAVING : HELD_KEEPING);
   const failed = (error) => fail(run, error.message);
-  const files = !target ? makeKeptFiles(keeper)
-    : target.kind === 'folder' ? makeFolderFiles(target.handle, keeper, failed) : makeZipFile(target.handle, keeper, failed);
+  const keeping = makeKeeper(target ? HELD_SAVING : HELD_KEEPING, failed);
+  const files = !target ? makeKeptFiles(keeping)
+    : target.kind === 'folder' ? makeFolderFiles(target.handle, keeping, failed) : makeZipFile(target.handle, keeping, failed);
   const run = {
-    worker, movie, files, target, keeper,
+    worker, movie, files, target, keeping,
     images: 0, samples: 0, sound: null, began: new Date(),
     parts: new Map(),    // name -> the pieces so far of a file handed over in parts
     taking: Promise.resolve(),
@@ -402,8 +472,7 @@ function start(movie) {
   worker.onmessage = (event) => {
     if (state.run !== run) return;
     const message = event.data;
-    if (message.type === 'read') readPiece(run, message.at, message.length);
-    else if (message.type === 'batch' || message.type === 'done') {
+    if (message.type === 'batch' || message.type === 'done') {
       for (const line of message.lines) say(line);
       takeFiles(run, message.files);
       $('pictures').textContent = 'Pictures written: ' + run.images;
@@ -417,18 +486,28 @@ function start(movie) {
       finish(run, 1);
     }
   };
-  worker.postMessage({ type: 'convert', name: movie.name, size: movie.size });
+  // The movie is read by the keeper where a worker may read it, else here.
+  const reads = new MessageChannel();
+  call({ type: 'can-read', file: movie }, []).done.then((workerReads) => {
+    if (state.run !== run) return;
+    if (workerReads) {
+      keeper().postMessage({ type: 'reads', file: movie, port: reads.port2 }, [reads.port2]);
+    } else {
+      reads.port2.onmessage = (event) => readPiece(run, reads.port2, event.data.at, event.data.length);
+    }
+    worker.postMessage({ type: 'convert', name: movie.name, size: movie.size, reads: reads.port1 }, [reads.port1]);
+  });
 }
 
-// The page reads the movie for the worker: not every browser lets a worker
-// read a file the user chose.
-async function readPiece(run, at, length) {
+// The page reads the movie for the worker where no worker may read a file
+// the user chose (WebKit, opened from disk).
+async function readPiece(run, port, at, length) {
   try {
     const bytes = await run.movie.slice(at, at + length).arrayBuffer();
-    run.worker.postMessage({ type: 'piece', at, bytes }, [bytes]);
+    port.postMessage({ at, bytes }, [bytes]);
   } catch (error) {
     fail(run, run.movie.name + ' could not be read: ' + errorText(error));
-    run.worker.postMessage({ type: 'piece', at, error: errorText(error) });
+    port.postMessage({ at, error: errorText(error) });
   }
 }
 
@@ -436,7 +515,7 @@ function fail(run, reason) {
   if (run.failure) return;
   run.failure = reason;
   say(reason);
-  run.keeper.abandon();
+  run.keeping.abandon();
   run.worker.postMessage({ type: 'refused' });
 }
 
@@ -451,7 +530,7 @@ function takeFiles(run, pieces) {
     bytes += data.length;
     const park = run.files.park || !done || run.parts.has(name);
     const list = run.parts.get(name) || [];
-    list.push({ at, piece: run.keeper.piece(data, park) });
+    list.push({ at, piece: run.keeping.piece(data, park) });
     if (!done) {
       run.parts.set(name, list);
       continue;
@@ -465,7 +544,7 @@ function takeFiles(run, pieces) {
     if (name === 'BOOK.WAV') run.samples = Math.max(file.size - 44, 0);
   }
   const taken = whole.length > 0 ? run.files.take(whole) : Promise.resolve();
-  run.taking = Promise.all([run.taking, taken.then(() => run.keeper.room()).then(() => {
+  run.taking = Promise.all([run.taking, taken.then(() => run.keeping.room()).then(() => {
     run.worker.postMessage({ type: 'taken', bytes });
   })]).catch((error) => fail(run, (error && error.message) || errorText(error)));
 }
@@ -579,7 +658,7 @@ async function downloadZip() {
   const run = state.run;
   $('download').disabled = true;
   try {
-    const zip = await new Response(clientZip.makeZip(run.files.entries(), { buffersAreUTF8: true })).blob();
+    const zip = await run.files.zip();
     const link = document.createElement('a');
     link.href = URL.createObjectURL(zip);
     link.download = zipName(run.movie.name);
@@ -646,3 +725,4 @@ if ('showDirectoryPicker' in window) {
              (name) => 'The files go into the folder ' + name + '.');
 }
 state.worker = makeWorker();
+keeper();

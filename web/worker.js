@@ -1,14 +1,15 @@
 // The converter's worker. It is made, and the converter's WebAssembly
 // compiled, before the user chooses a movie. Then it runs the converter once:
-// it asks the page for the movie's bytes a piece at a time, and hands the
-// page, every 50 ms, the files finished and the lines printed meanwhile, and
-// how far it has read; at the end, the exit status.
+// it asks for the movie's bytes a piece at a time, and hands the page, every
+// 50 ms, the files finished and the lines printed meanwhile, and how far it
+// has read; at the end, the exit status.
 'use strict';
 
 // The movie is read in pieces of this size, one piece ahead of the one the
 // converter reads from: a read of the file costs about the same whatever
-// its size up to some MiB, and the page hands each piece over at no cost.
-const PIECE = 16 << 20;
+// its size up to some MiB, and the page hands each piece over at no cost,
+// but takes its bytes in one task, which must stay short.
+const PIECE = 8 << 20;
 // A long file (the sound track) is handed over in parts of this size as it
 // grows; only its first write, the header, stays until it is closed.
 const PART = 4 << 20;
@@ -18,9 +19,11 @@ const MOST_ON_THEIR_WAY = 48 << 20;
 
 const post = (message, transfer) => self.postMessage(message, transfer || []);
 
-// The movie's bytes, as the page reads them. `copy` serves the converter's
-// reads from the piece in hand and asks for the next one before it is needed.
-function makeMovie(size) {
+// The movie's bytes, read for the worker by the page's other worker, or by
+// the page itself where workers may not read the file, which answer on
+// `reads`. `copy` serves the converter's reads from the piece in hand and
+// asks for the next one before it is needed.
+function makeMovie(size, reads) {
   const pieces = new Map();  // offset -> { bytes } once there, { waiting } before
   let current = null;        // { at, bytes }
   let failure = null;
@@ -30,9 +33,9 @@ function makeMovie(size) {
     let arrived;
     const waiting = new Promise((resolve) => { arrived = resolve; });
     pieces.set(at, { waiting, arrived, bytes: null });
-    post({ type: 'read', at, length: Math.min(PIECE, size - at) });
+    reads.postMessage({ at, length: Math.min(PIECE, size - at) });
   };
-  return {
+  const movie = {
     get read() { return read; },
     // Bytes copied into `out` from `position`: 0 while their piece is on its
     // way, -1 when the page could not read it.
@@ -69,6 +72,8 @@ function makeMovie(size) {
       if (error) for (const other of pieces.values()) other.arrived();
     },
   };
+  reads.onmessage = (event) => movie.arrived(event.data.at, event.data.bytes, event.data.error);
+  return movie;
 }
 
 // The converter's output files. Each goes to the page in pieces, `at` its
@@ -220,9 +225,9 @@ const converterMade = createConverter({
   },
 });
 
-async function convert(name, size) {
+async function convert(name, size, reads) {
   const converter = await converterMade;
-  movie = makeMovie(size);
+  movie = makeMovie(size, reads);
   pageFiles = makePageFiles();
   converter.movie = movie;
   converter.pageFiles = pageFiles;
@@ -241,9 +246,7 @@ async function convert(name, size) {
 self.onmessage = (event) => {
   const message = event.data;
   if (message.type === 'convert') {
-    convert(message.name, message.size).catch((error) => post({ type: 'crash', text: String(error) }));
-  } else if (message.type === 'piece') {
-    movie.arrived(message.at, message.bytes, message.error);
+    convert(message.name, message.size, message.reads).catch((error) => post({ type: 'crash', text: String(error) }));
   } else if (message.type === 'taken') {
     pageFiles.taken(message.bytes);
   } else if (message.type === 'refused') {

@@ -1,0 +1,62 @@
+// The page's .zip past both limits of the plain zip format: more than 65,535
+// files and more than 4 GiB, from a 66,300-picture movie, in chromium. The
+// .zip's central directory must list every file with the command line's size
+// and CRC-32; it is read straight from the downloaded file, not unpacked.
+// It takes minutes, and has a CTest label of its own, zip64.
+//
+//   node tests/browser/zip64_test.mjs PAGE.html CONVERTER MOVIE-BENCH SCRATCH-FOLDER
+//
+// Exits 77, which CTest reports as skipped, when chromium is not installed.
+import { test, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { existsSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync, symlinkSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { crc32 } from 'node:zlib';
+import { BROWSERS, convertIn, downloadTo, openPage, shown, startBrowser, zipDirectory } from './browser.mjs';
+
+const PICTURES = 66300;
+const [pagePath, converter, movieBench, scratchRoot] = process.argv.slice(2);
+if (!existsSync(BROWSERS.chromium.path)) {
+  console.log(`skipped: ${BROWSERS.chromium.path} is not installed (Debian package chromium)`);
+  process.exit(77);
+}
+const scratch = mkdtempSync(scratchRoot + '/zip64-test-');
+after(() => rmSync(scratch, { recursive: true, force: true }));
+
+test(`a .zip of ${PICTURES} pictures, over 65,535 files and 4 GiB, lists every file as the command line wrote it`,
+     { timeout: 1800000 }, async () => {
+  const movie = scratch + '/long.mov';
+  execFileSync(movieBench, ['--movie-only', movie, String(PICTURES), 'band'], { stdio: 'ignore' });
+  // The command line's files, as sizes and CRC-32s, one file at a time.
+  const run = mkdtempSync(scratch + '/native-');
+  symlinkSync(movie, run + '/BOOK.MOV');
+  execFileSync(converter, [], { cwd: run, stdio: 'ignore' });
+  const want = new Map();
+  for (const name of readdirSync(run)) {
+    if (name === 'BOOK.MOV') continue;
+    const bytes = readFileSync(run + '/' + name);
+    want.set(name, { size: bytes.length, crc: crc32(bytes) });
+  }
+  rmSync(run, { recursive: true, force: true });
+  assert.equal(want.size, PICTURES + 1);
+
+  const browser = await startBrowser('chromium');
+  try {
+    const foreign = [];
+    const page = await openPage(browser, pagePath, foreign);
+    const began = Date.now();
+    await convertIn(page, movie, 1200000);
+    const converted = Date.now();
+    assert.equal((await shown(page)).outcome, 'Complete (status 0)');
+    const zip = await downloadTo(page, '#download', 'long.zip', scratch, 1200000);
+    console.log(`converted in ${((converted - began) / 1000).toFixed(0)} s, the .zip of ` +
+                `${(statSync(zip).size / 2 ** 30).toFixed(2)} GiB saved ${((Date.now() - converted) / 1000).toFixed(0)} s later`);
+    assert.ok(statSync(zip).size > 2 ** 32, 'the .zip is over 4 GiB');
+    const listed = zipDirectory(zip);
+    assert.equal(listed.size, want.size, 'the files listed');
+    for (const [name, file] of want) assert.deepEqual(listed.get(name), file, name);
+    assert.deepEqual(foreign, []);
+  } finally {
+    await browser.close();
+  }
+});
