@@ -34,7 +34,9 @@ include(CPack)
 
 # The licence in Debian's machine-readable form, and the changelog, where
 # Debian looks for them; the .tar.gz carries the same files.
+# The package has no web page, so not the notice of what the page bundles.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE LICENSE_TEXT)
+string(REGEX REPLACE "\n---\n.*$" "" LICENSE_TEXT "${LICENSE_TEXT}")
 string(REGEX REPLACE "\n+$" "" LICENSE_TEXT "${LICENSE_TEXT}")
 string(REGEX REPLACE "\n\n" "\n.\n" LICENSE_TEXT "${LICENSE_TEXT}")
 string(REGEX REPLACE "\n" "\n " LICENSE_TEXT "${LICENSE_TEXT}")

@@ -39,7 +39,7 @@ TEST_F(CommandLine, ArgumentsAskForHelpOrTheVersionOrConvertNothing) {
         {{"--help"}, 0, "Usage: movie-extract [--help | --version]" + NEWLINE, ""},
         {{"-h"}, 0, "Usage: movie-extract [--help | --version]" + NEWLINE, ""},
         {{"/?"}, 0, "Usage: movie-extract [--help | --version]" + NEWLINE, "", true},
-        {{"--version"}, 0, "movie-extract 1.3.0" + NEWLINE, ""},
+        {{"--version"}, 0, "movie-extract 1.4.0" + NEWLINE, ""},
         {{"other/clip.mov"}, 1, "", refused("other/clip.mov")},
         {{"--frobnicate"}, 1, "", refused("--frobnicate")},
         {{"--help", "clip.mov"}, 1, "", refused("clip.mov")},

@@ -20,7 +20,10 @@ const members = exports[1].split(',').map((item) => {
   const [local, exported] = item.trim().split(/\s+as\s+/);
   return `${exported || local}: ${local}`;
 });
-const zipScript = `const clientZip = (() => {\n${zipModule.slice(0, exports.index)}\nreturn { ${members.join(', ')} };\n})();`;
+// Its licence asks for its notice in every copy.
+const zipNotice = read(new URL('LICENSE.txt', new URL(zipPath, 'file://'))).replaceAll('*/', '* /');
+const zipScript = `/* client-zip, the zip writer:\n${zipNotice}*/\n` +
+  `const clientZip = (() => {\n${zipModule.slice(0, exports.index)}\nreturn { ${members.join(', ')} };\n})();`;
 
 const worker = read(converterPath) + '\n' + read(new URL('worker.js', here));
 const keeper = zipScript + '\n' + read(new URL('keeper.js', here));

@@ -27,8 +27,15 @@ const ENGINE = /Firefox\//.test(navigator.userAgent) ? 'firefox'
 // some minutes never reaches, since moving them costs time; beyond that it
 // moves the oldest out of its memory. The converter waits while the page
 // holds more than `most`, moved or saved too slowly. Firefox, whose other
-// processes take more as it moves them, starts sooner.
-const HELD_KEEPING = ENGINE === 'firefox' ? { moveFrom: 96 << 20, most: 160 << 20 } : { moveFrom: 192 << 20, most: 256 << 20 };
+// processes take more as it moves them, starts sooner. WebKit keeps blobs in
+// its memory too, and its workers may not read them when the page was
+// opened from disk, so there nothing is moved, and the files are counted
+// instead (WEBKIT_MOST_KEPT).
+const HELD_KEEPING = {
+  chromium: { moveFrom: 192 << 20, most: 256 << 20 },
+  firefox: { moveFrom: 96 << 20, most: 160 << 20 },
+  webkit: { moveFrom: Infinity, most: Infinity },
+}[ENGINE];
 const HELD_SAVING = { moveFrom: 32 << 20, most: 64 << 20 };
 
 const state = {
@@ -260,9 +267,19 @@ function makeKeeper({ moveFrom, most }, failed) {
   };
 }
 
-// A whole file made of its pieces, for the .zip or for reading back.
+// A whole file made of its pieces, for the .zip or for reading back: bytes
+// while they are all in memory (WebKit's workers may read no blob made by
+// a page opened from disk), else a blob.
 function fileInput(file) {
-  return file.pieces.length === 1 ? file.pieces[0].data : new Blob(file.pieces.map((piece) => piece.data));
+  if (file.pieces.length === 1) return file.pieces[0].data;
+  if (!file.pieces.every((piece) => piece.data instanceof Uint8Array)) return new Blob(file.pieces.map((piece) => piece.data));
+  const bytes = new Uint8Array(file.size);
+  let at = 0;
+  for (const piece of file.pieces) {
+    bytes.set(piece.data, at);
+    at += piece.size;
+  }
+  return bytes;
 }
 
 // A file as the zip writer takes it.

@@ -1,8 +1,9 @@
 // The web page in WebKit, Safari's engine: WebKitGTK's MiniBrowser, driven
 // by WebKitWebDriver and selenium-webdriver, under Xvfb, the page opened
 // from its file: address. WebDriver collects no download there, so these
-// rows check what the page shows against the command line, and the preview's
-// pixels of two pictures.
+// rows check what the page shows against the command line, the preview's
+// pixels of two pictures, and the demo's .zip as the page hands it to the
+// browser to download.
 //
 //   xvfb-run -a node tests/browser/webkit_test.mjs PAGE.html CONVERTER MAKE-DEMO-MOVIE SCRATCH-FOLDER
 //
@@ -13,6 +14,7 @@ import assert from 'node:assert/strict';
 import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
 import { By } from 'selenium-webdriver';
+import { unzipSync } from 'fflate';
 import { chunkHead, convertNatively, rgbOf, startWebKit, writeMovieIn } from './browser.mjs';
 
 const DRIVER = process.env.WEBKIT_DRIVER || '/usr/bin/WebKitWebDriver';
@@ -43,7 +45,9 @@ const text = async (id) => driver.findElement(By.id(id)).getText();
 
 test('WebKit gives the command line\'s outcomes, messages and pictures, and shows them', { timeout: 300000 }, async () => {
   const movies = [
-    { name: 'demo.mov', path: demoPath, outcome: 'Complete (status 0)' },
+    // The demo with 5 MiB more sound, which the page receives in parts.
+    { name: 'sound.mov', outcome: 'Complete (status 0)',
+      path: writeMovieIn(scratch, 'sound.mov', Buffer.concat([demo, chunkHead(2, 5 << 20), Buffer.alloc(5 << 20, 0x5A)])) },
     { name: 'cut.mov', path: writeMovieIn(scratch, 'cut.mov', demo.subarray(0, 200000)), outcome: 'Damaged (status 2)' },
     { name: 'clip.mp4', outcome: 'Damaged (status 2)',
       path: writeMovieIn(scratch, 'clip.mp4', Buffer.concat([Buffer.alloc(32), chunkHead(0, 1711800320), Buffer.alloc(100)])) },
@@ -57,7 +61,22 @@ test('WebKit gives the command line\'s outcomes, messages and pictures, and show
     assert.equal(await text('outcome'), movie.outcome, movie.name);
     assert.equal(await driver.executeScript('return document.getElementById("messages").textContent'), want.err, movie.name);
     assert.equal(await text('pictures'), 'Pictures written: ' + images.length, movie.name);
-    if (movie.name !== 'demo.mov') continue;
+    if (movie.name !== 'sound.mov') continue;
+    // The .zip that "Download .zip" hands the browser, caught on its way.
+    const zip = await driver.executeAsyncScript(async (done) => {
+      const made = URL.createObjectURL;
+      URL.createObjectURL = (blob) => {
+        URL.createObjectURL = made;
+        const reader = new FileReader();
+        reader.onload = () => done(reader.result.slice(reader.result.indexOf(',') + 1));
+        reader.readAsDataURL(blob);
+        return made(blob);
+      };
+      document.getElementById('download').click();
+    });
+    const files = new Map(Object.entries(unzipSync(Buffer.from(zip, 'base64'))).map(([name, bytes]) => [name, Buffer.from(bytes)]));
+    assert.deepEqual([...files.keys()].sort(), [...want.files.keys()].sort(), 'the .zip\'s files');
+    for (const [name, bytes] of want.files) assert.ok(files.get(name).equals(bytes), 'the .zip\'s ' + name);
     for (const number of [30, 75]) {
       const rgb = await driver.executeAsyncScript(async (picture, done) => {
         const slider = document.getElementById('picture');
