@@ -48,11 +48,38 @@ async function* zipEntries(id) {
   if (zip.streamed) zips.delete(id);
 }
 
+// The zip writer's output in pieces of 1 MiB: it gives a header, a file and
+// a descriptor apart, and each write into a file the user chose costs the
+// browser some milliseconds whatever its size.
+function inMiBs(stream) {
+  const SIZE = 1 << 20;
+  let piece = new Uint8Array(SIZE);
+  let used = 0;
+  return stream.pipeThrough(new TransformStream({
+    transform(chunk, controller) {
+      for (let at = 0; at < chunk.length;) {
+        const count = Math.min(SIZE - used, chunk.length - at);
+        piece.set(chunk.subarray(at, at + count), used);
+        used += count;
+        at += count;
+        if (used === SIZE) {
+          controller.enqueue(piece);
+          piece = new Uint8Array(SIZE);
+          used = 0;
+        }
+      }
+    },
+    flush(controller) {
+      if (used > 0) controller.enqueue(piece.subarray(0, used));
+    },
+  }));
+}
+
 // Makes the .zip: into a blob, or as a stream handed to the page, which
 // writes it where the user chose.
 async function zip({ id, streamed }) {
   zips.set(id, { queue: [], wake: null, ended: false });
-  const stream = clientZip.makeZip(zipEntries(id), { buffersAreUTF8: true });
+  const stream = inMiBs(clientZip.makeZip(zipEntries(id), { buffersAreUTF8: true }));
   if (streamed) {
     postMessage({ type: 'zip-stream', id, stream }, [stream]);
   } else {

@@ -23,6 +23,7 @@ export async function startBrowser(engine = 'chromium') {
       browser: 'firefox',
       executablePath: BROWSERS.firefox.path,
       headless: true,
+      protocolTimeout: 1800000,
       extraPrefsFirefox: {
         'browser.download.dir': downloads,
         'browser.download.folderList': 2,
@@ -43,6 +44,8 @@ export async function startBrowser(engine = 'chromium') {
   const browser = await puppeteer.launch({
     executablePath: BROWSERS.chromium.path,
     headless: true,
+    // Waiting for a long movie is one call to the browser.
+    protocolTimeout: 1800000,
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
            '--disable-component-update', '--disable-sync', '--autoplay-policy=no-user-gesture-required'],
   });
