@@ -16,11 +16,10 @@
 //
 // SETTING: chromium-download, firefox-download, chromium-picker (all three
 // by default).
-import { mkdtempSync, readFileSync, readdirSync, rmSync, symlinkSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { execFileSync } from 'node:child_process';
-import { crc32 } from 'node:zlib';
-import { browserProcesses, downloadTo, isPageProcess, startBrowser, zipDirectory } from '../tests/browser/browser.mjs';
+import { browserProcesses, downloadTo, isPageProcess, nativeSizesAndCrcs, startBrowser, zipDirectory } from '../tests/browser/browser.mjs';
 
 const [pagePath, converter, movieBench, picturesText = '18000', ...chosen] = process.argv.slice(2);
 const PICTURES = Number(picturesText);
@@ -31,18 +30,8 @@ const disk = mkdtempSync('/tmp/page-memory-');
 const movie = shm + '/long.mov';
 execFileSync(movieBench, ['--movie-only', movie, String(PICTURES), 'band'], { stdio: 'ignore' });
 
-// The command line's files: name -> { size, crc }.
-const run = shm + '/run';
-execFileSync('mkdir', [run]);
-symlinkSync(movie, run + '/BOOK.MOV');
-execFileSync(converter, [], { cwd: run, stdio: 'ignore' });
-const want = new Map();
-for (const name of readdirSync(run)) {
-  if (name === 'BOOK.MOV') continue;
-  const bytes = readFileSync(run + '/' + name);
-  want.set(name, { size: bytes.length, crc: crc32(bytes) });
-}
-rmSync(run, { recursive: true, force: true });
+// The command line's files.
+const want = nativeSizesAndCrcs(converter, movie, shm + '/run');
 const outputBytes = [...want.values()].reduce((sum, file) => sum + file.size, 0);
 console.log(`${PICTURES} pictures, ${(outputBytes / 1e9).toFixed(2)} GB of output`);
 

@@ -78,7 +78,7 @@ function inMiBs(stream) {
 // Makes the .zip: into a blob, or as a stream handed to the page, which
 // writes it where the user chose.
 async function zip({ id, streamed }) {
-  zips.set(id, { queue: [], wake: null, ended: false });
+  zips.set(id, { queue: [], wake: null, ended: false, streamed });
   const stream = inMiBs(clientZip.makeZip(zipEntries(id), { buffersAreUTF8: true }));
   if (streamed) {
     postMessage({ type: 'zip-stream', id, stream }, [stream]);

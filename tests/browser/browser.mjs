@@ -1,10 +1,11 @@
 // Starting Debian's chromium or Firefox ESR, headless, for the page's tests
 // and benchmark, and what the page shows.
-import { closeSync, existsSync, fstatSync, ftruncateSync, mkdtempSync, openSync, readFileSync, readSync, readdirSync, rmSync, statSync,
+import { closeSync, existsSync, fstatSync, ftruncateSync, mkdirSync, mkdtempSync, openSync, readFileSync, readSync, readdirSync, rmSync, statSync,
          symlinkSync, unlinkSync, writeSync } from 'node:fs';
 import { execFileSync, spawn } from 'node:child_process';
 import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
+import { crc32 } from 'node:zlib';
 import puppeteer from 'puppeteer-core';
 import { Builder } from 'selenium-webdriver';
 
@@ -200,6 +201,23 @@ export function convertNatively(converter, moviePath, folder) {
   const files = new Map();
   for (const name of readdirSync(folder)) if (name !== 'BOOK.MOV') files.set(name, readFileSync(folder + '/' + name));
   return { status, err, files };
+}
+
+// What the command line writes of a movie too large to hold, as the size
+// and CRC-32 of each file: name -> { size, crc }. It converts in `folder`,
+// which is removed afterwards.
+export function nativeSizesAndCrcs(converter, moviePath, folder) {
+  mkdirSync(folder);
+  symlinkSync(moviePath, folder + '/BOOK.MOV');
+  execFileSync(converter, [], { cwd: folder, stdio: 'ignore' });
+  const files = new Map();
+  for (const name of readdirSync(folder)) {
+    if (name === 'BOOK.MOV') continue;
+    const bytes = readFileSync(folder + '/' + name);
+    files.set(name, { size: bytes.length, crc: crc32(bytes) });
+  }
+  rmSync(folder, { recursive: true, force: true });
+  return files;
 }
 
 // Waits for a download to be whole: there, and no longer growing.
