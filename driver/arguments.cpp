@@ -4,7 +4,7 @@
 
 #include "driver/extract.h"
 
-Arguments read_arguments(int argc, const char* const* argv, const char* help_switch) {
+Arguments read_arguments(int argc, const char* const* argv, const char* help_switch, const char* option_starts) {
     Arguments arguments;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
@@ -14,8 +14,10 @@ Arguments read_arguments(int argc, const char* const* argv, const char* help_swi
             if (arguments.request == Request::CONVERT) arguments.request = help ? Request::HELP : Request::VERSION;
             continue;
         }
-        // Anything else, even beside a request for help, converts nothing.
-        return {Request::REFUSED, a};
+        // Anything else, even beside a request for help, converts nothing. A
+        // lone "-" names a file, as any other word does.
+        const bool option = a[0] != '\0' && a[1] != '\0' && std::strchr(option_starts, a[0]) != nullptr;
+        return {option ? Request::UNKNOWN_OPTION : Request::REFUSED, a};
     }
     return arguments;
 }
@@ -31,6 +33,10 @@ std::string usage_text(const char* more_help) {
                        "\n"
                        "More: ") +
            more_help;
+}
+
+std::string unknown_option_text(const std::string& argument) {
+    return argument + ": unknown option; see movie-extract --help";
 }
 
 std::string version_text() { return std::string("movie-extract ") + MOVIE_EXTRACT_VERSION; }

@@ -8,6 +8,9 @@
 // Another way to ask for help on this platform ("/?" on Windows), or nullptr.
 extern const char* const CONSOLE_HELP_SWITCH;
 
+// The characters that begin an option: "-", and on Windows "/" too.
+extern const char* const CONSOLE_OPTION_STARTS;
+
 // How to run the program on a movie, after "put the movie in a folder of its
 // own as BOOK.MOV and ".
 extern const char* const CONSOLE_HOW_TO_RUN;

@@ -3,6 +3,7 @@
 #include "driver/console.h"
 
 const char* const CONSOLE_HELP_SWITCH = nullptr;
+const char* const CONSOLE_OPTION_STARTS = "-";
 const char* const CONSOLE_HOW_TO_RUN = "run movie-extract there";
 const char* const CONSOLE_MORE_HELP = "man movie-extract";
 

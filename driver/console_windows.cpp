@@ -9,6 +9,7 @@
 #include "driver/interruption.h"
 
 const char* const CONSOLE_HELP_SWITCH = "/?";
+const char* const CONSOLE_OPTION_STARTS = "-/";
 const char* const CONSOLE_HOW_TO_RUN = "run movie-extract there, or copy movie-extract.exe there and double-click it";
 const char* const CONSOLE_MORE_HELP = "README.md, in the .zip beside movie-extract.exe";
 

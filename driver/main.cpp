@@ -7,10 +7,11 @@
 namespace {
 
 int run(int argc, const char* const* argv) {
-    const Arguments arguments = read_arguments(argc, argv, CONSOLE_HELP_SWITCH);
+    const Arguments arguments = read_arguments(argc, argv, CONSOLE_HELP_SWITCH, CONSOLE_OPTION_STARTS);
     switch (arguments.request) {
         case Request::HELP: say_out(usage_text(CONSOLE_MORE_HELP)); return EXIT_COMPLETE;
         case Request::VERSION: say_out(version_text()); return EXIT_COMPLETE;
+        case Request::UNKNOWN_OPTION: say(unknown_option_text(arguments.refused)); return EXIT_FAILED;
         case Request::REFUSED: say(refusal_text(arguments.refused, CONSOLE_HOW_TO_RUN)); return EXIT_FAILED;
         case Request::CONVERT: break;
     }

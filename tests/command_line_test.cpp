@@ -2,6 +2,7 @@
 // program gets on Windows, and the README's recipes for the Command Prompt.
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <sys/wait.h>
 #include <tuple>
@@ -41,7 +42,9 @@ TEST_F(CommandLine, ArgumentsAskForHelpOrTheVersionOrConvertNothing) {
         {{"/?"}, 0, "Usage: movie-extract [--help | --version]" + NEWLINE, "", true},
         {{"--version"}, 0, "movie-extract 1.4.0" + NEWLINE, ""},
         {{"other/clip.mov"}, 1, "", refused("other/clip.mov")},
-        {{"--frobnicate"}, 1, "", refused("--frobnicate")},
+        {{"--verbose"}, 1, "", "movie-extract: --verbose: unknown option; see movie-extract --help" + NEWLINE},
+        {{"/verbose"}, 1, "", "movie-extract: /verbose: unknown option; see movie-extract --help" + NEWLINE, true},
+        {{"-"}, 1, "", refused("-")},
         {{"--help", "clip.mov"}, 1, "", refused("clip.mov")},
     };
     for (const Row& row : rows) {
@@ -64,25 +67,64 @@ TEST_F(CommandLine, ArgumentsAskForHelpOrTheVersionOrConvertNothing) {
         EXPECT_NE(usage.find(word), std::string::npos) << word << " in\n" << usage;
 }
 
+TEST_F(CommandLine, TheDemoMakerTakesOnePathAndHelpAndNothingElse) {
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        std::string out_starts;
+        const char* written;  // the one file it leaves, or nullptr
+    };
+    const Row rows[] = {
+        {{"--help"}, 0, "Usage: make-demo-movie [PATH]\n", nullptr},
+        {{"-h"}, 0, "Usage: make-demo-movie [PATH]\n", nullptr},
+        {{"--verbose"}, 1, "make-demo-movie: --verbose: unknown option; see make-demo-movie --help\n", nullptr},
+        {{"a.mov", "b.mov"}, 1, "make-demo-movie: b.mov: one PATH at most; see make-demo-movie --help\n", nullptr},
+        {{"-"}, 0, "wrote -: ", "-"},
+        {{}, 0, "wrote BOOK.MOV: ", "BOOK.MOV"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args.empty() ? "(none)" : row.args.front());
+        std::string command;
+        for (const auto& word : target_command(MAKE_DEMO_MOVIE, TOOLS_EMULATOR)) command += word + " ";
+        for (const auto& word : row.args) command += "'" + word + "' ";
+        FILE* out = popen((command + "2>&1").c_str(), "r");
+        ASSERT_NE(out, nullptr);
+        std::string said;
+        for (int c; (c = std::fgetc(out)) != EOF;) said += static_cast<char>(c);
+        const int end = pclose(out);
+        EXPECT_EQ(WIFEXITED(end) ? WEXITSTATUS(end) : -1, row.status);
+        EXPECT_TRUE(said.starts_with(row.out_starts)) << said;
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(".")) left.push_back(entry.path().filename().string());
+        EXPECT_EQ(left, row.written ? std::vector<std::string>{row.written} : std::vector<std::string>{});
+        for (const auto& name : left) fs::remove(name);
+    }
+}
+
 TEST(Arguments, EachPlatformsWayOfAskingForHelp) {
     struct Row {
         std::vector<const char*> args;
         const char* help_switch;
+        const char* option_starts;
         Request request;
         std::string refused;
     };
     const Row rows[] = {
-        {{}, nullptr, Request::CONVERT, ""},
-        {{"/?"}, "/?", Request::HELP, ""},
-        {{"/?"}, nullptr, Request::REFUSED, "/?"},
-        {{"--version", "/?"}, "/?", Request::VERSION, ""},
-        {{"-h", "--version"}, nullptr, Request::HELP, ""},
-        {{"--version", "BOOK.MOV"}, "/?", Request::REFUSED, "BOOK.MOV"},
+        {{}, nullptr, "-", Request::CONVERT, ""},
+        {{"/?"}, "/?", "-/", Request::HELP, ""},
+        {{"/?"}, nullptr, "-", Request::REFUSED, "/?"},
+        {{"/x"}, "/?", "-/", Request::UNKNOWN_OPTION, "/x"},
+        {{"--version", "/?"}, "/?", "-/", Request::VERSION, ""},
+        {{"-h", "--version"}, nullptr, "-", Request::HELP, ""},
+        {{"--version", "BOOK.MOV"}, "/?", "-/", Request::REFUSED, "BOOK.MOV"},
+        {{"-h", "-v", "clip.mov"}, nullptr, "-", Request::UNKNOWN_OPTION, "-v"},
+        {{"-", "-v"}, nullptr, "-", Request::REFUSED, "-"},
+        {{""}, nullptr, "-", Request::REFUSED, ""},
     };
     for (const Row& row : rows) {
         std::vector<const char*> argv = {"movie-extract"};
         argv.insert(argv.end(), row.args.begin(), row.args.end());
-        const Arguments read = read_arguments(static_cast<int>(argv.size()), argv.data(), row.help_switch);
+        const Arguments read = read_arguments(static_cast<int>(argv.size()), argv.data(), row.help_switch, row.option_starts);
         EXPECT_EQ(read.request, row.request) << argv.size() << " " << argv.back();
         EXPECT_EQ(read.refused, row.refused);
     }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <numbers>
 
 #include "tools/movie_builder.h"
@@ -42,7 +43,25 @@ void draw(FrameBuffer& frame, int left, int top) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string path = argc > 1 ? argv[1] : "BOOK.MOV";
+    std::string path = "BOOK.MOV";
+    bool named = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            std::printf("Usage: make-demo-movie [PATH]\n"
+                        "\n"
+                        "Writes a six-second demo movie, 90 pictures with sound, to PATH\n"
+                        "(BOOK.MOV when none is given), for trying movie-extract.\n");
+            return 0;
+        }
+        if ((a[0] == '-' && a[1] != '\0') || named) {
+            std::fprintf(stderr, "make-demo-movie: %s: %s; see make-demo-movie --help\n", a,
+                         named ? "one PATH at most" : "unknown option");
+            return 1;
+        }
+        path = a;
+        named = true;
+    }
     MovieBuilder movie;
     FrameBuffer shown{};
     FrameBuffer next{};
