@@ -31,7 +31,7 @@ const TIMER = `window.benchTimed = new Promise((resolve) => {
     const began = performance.now();
     const outcome = document.getElementById('outcome');
     new MutationObserver((changes, observer) => {
-      if (outcome.dataset.status === undefined || !/^(Complete|Damaged|Failed|Stopped)/.test(outcome.textContent)) return;
+      if (outcome.dataset.status === undefined || !/^(Complete|Damaged|Not a movie|Failed|Stopped)/.test(outcome.textContent)) return;
       observer.disconnect();
       resolve({ ms: performance.now() - began, outcome: outcome.textContent });
     }).observe(outcome, { attributes: true, childList: true, characterData: true, subtree: true });

@@ -91,8 +91,7 @@ for (const setting of settings) {
   const began = Date.now();
   const memory = sampler(browser, engine === 'chromium' && way === 'download');
   await (await page.$('#movie')).uploadFile(movie);
-  await page.waitForFunction(() => document.getElementById('outcome').dataset.status !== undefined &&
-                                   document.getElementById('outcome').textContent.includes('status'),
+  await page.waitForFunction(() => document.getElementById('outcome').dataset.status !== undefined,
                              { timeout: 1800000, polling: 500 });
   const outcome = await page.$eval('#outcome', (element) => element.textContent);
   const converted = Date.now() - began;
@@ -101,7 +100,7 @@ for (const setting of settings) {
   if (way === 'download' && outcome.startsWith('Complete')) {
     const failed = page.waitForFunction(() => document.getElementById('outcome').textContent.startsWith('Failed'),
                                         { timeout: 0, polling: 1000 }).then(async () => {
-      throw new Error(await page.$eval('#messages', (element) => element.textContent));
+      throw new Error(await page.$eval('#outcome', (element) => element.textContent));
     });
     const path = await Promise.race([downloadTo(page, '#download', 'long.zip', disk, 1800000), failed]);
     checked = checkZip(path);

@@ -16,6 +16,8 @@ namespace {
 EM_JS(double, page_movie_copy, (double position, void* out, std::size_t count),
       { return Module.movie.copy(position, HEAPU8.subarray(out, out + count)); });
 EM_ASYNC_JS(void, page_movie_wait, (double position), { await Module.movie.arrival(position); });
+// A seek past bytes the converter has no use for: they count as read.
+EM_JS(void, page_movie_reached, (double position), { Module.movie.reached(position); });
 
 }  // namespace
 
@@ -42,7 +44,9 @@ std::size_t movie_file_read(std::FILE* file, void* out, std::size_t count) {
 }
 
 bool movie_file_seek(std::FILE* file, std::int64_t offset) {
-    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
+    page_movie_reached(static_cast<double>(offset));
+    return true;
 }
 
 std::int64_t movie_file_size(std::FILE* file) {

@@ -101,6 +101,8 @@ onmessage = (event) => {
   if (message.type === 'can-read') {
     message.file.slice(0, 1).arrayBuffer().then(() => postMessage({ type: 'done', id: message.id, blob: true }),
                                                 () => postMessage({ type: 'done', id: message.id, blob: false }));
+  } else if (message.type === 'length') {
+    postMessage({ type: 'done', id: message.id, blob: Number(clientZip.predictLength(message.files)) });
   } else if (message.type === 'reads') {
     serveReads(message);
   } else if (message.type === 'move') {

@@ -43,17 +43,11 @@ const state = {
   target: null,     // where the user chose to save: { kind: 'folder' | 'zip', handle }
   run: null,
   playing: null,
+  saving: null,     // the .zip being made: { cancelled }
 };
 
 function imageName(number) {
   return String(number).padStart(8, '0') + '.tga';
-}
-
-function outcomeWord(status) {
-  if (status === 0) return 'Complete';
-  if (status === 2) return 'Damaged';
-  if (status >= 128) return 'Stopped';
-  return 'Failed';
 }
 
 function say(line) {
@@ -74,8 +68,9 @@ function errorText(error) {
   return error && error.name && error.message ? error.name + ': ' + error.message : String(error);
 }
 
+// clip.mov gives clip.zip, BOOK gives BOOK.zip, .mov gives movie.zip.
 function zipName(movieName) {
-  return movieName.replace(/\.[^.]*$/, '') + '.zip';
+  return (movieName.replace(/\.[^.]*$/, '') || 'movie') + '.zip';
 }
 
 // The files kept for a .zip that WebKit holds, at the most: it keeps them,
@@ -311,6 +306,7 @@ function makeKeptFiles(keeping) {
     },
     finish: () => keeping.moved(),
     read: async (name) => (kept.has(name) ? fileBytes(kept.get(name)) : null),
+    listing: () => [...kept.values()].map((file) => ({ name: file.name, size: file.size })),
     // The .zip of them all, as a blob.
     zip() {
       const zipper = makeZipper(null, () => {}, keeping);
@@ -331,14 +327,23 @@ function makeFolderFiles(folder, keeping, failed) {
   const write = async (file) => {
     await keeping.moved();
     const handle = await folder.getFileHandle(file.name, { create: true });
-    const writable = await handle.createWritable();
     try {
-      for (const piece of file.pieces) await writable.write(piece.data);
+      const writable = await handle.createWritable();
+      try {
+        for (const piece of file.pieces) await writable.write(piece.data);
+      } catch (error) {
+        await writable.abort().catch(() => {});
+        throw error;
+      }
+      await writable.close();
     } catch (error) {
-      await writable.abort().catch(() => {});
+      // A file written through a stream is replaced only when it closes: a
+      // failed one leaves an earlier run's file as it was, and an empty one
+      // where there was none, which goes.
+      const left = await handle.getFile().catch(() => null);
+      if (left && left.size === 0) await folder.removeEntry(file.name).catch(() => {});
       throw error;
     }
-    await writable.close();
   };
   const pump = () => {
     while (active < FOLDER_WRITES && queue.length > 0 && !failure) {
@@ -460,6 +465,8 @@ function makeWorker() {
   return new Worker(converterUrl);
 }
 
+// A conversion: everything of the one before is forgotten, and nothing of
+// it shown or saved.
 function start(movie) {
   stopPlaying();
   if (state.run) state.run.worker.terminate();
@@ -476,15 +483,22 @@ function start(movie) {
     parts: new Map(),    // name -> the pieces so far of a file handed over in parts
     taking: Promise.resolve(),
     failure: null,
+    converting: true,
+    saved: target !== null,  // nothing is left to save once the files are where the user chose
   };
   state.run = run;
+  // A .zip the user chose is written once: the next movie's files go elsewhere.
+  if (target && target.kind === 'zip') forgetPlace();
+  $('run').hidden = false;
+  $('player').hidden = true;
   $('messages').textContent = '';
-  $('outcome').textContent = 'Converting ' + movie.name + '…';
-  delete $('outcome').dataset.status;
+  setOutcome('Converting ' + movie.name + '…', null, 'converting');
   $('progress').value = 0;
   $('pictures').textContent = 'Pictures written: 0';
-  $('stop').disabled = false;
-  for (const id of ['download', 'play', 'pause', 'picture']) $(id).disabled = true;
+  $('stop').hidden = false;
+  for (const id of ['notice', 'save', 'limit', 'details']) $(id).hidden = true;
+  $('details').open = false;
+  $('screen').getContext('2d').clearRect(0, 0, WIDTH, HEIGHT);
 
   worker.onmessage = (event) => {
     if (state.run !== run) return;
@@ -500,6 +514,7 @@ function start(movie) {
       }
     } else if (message.type === 'crash') {
       say(message.text);
+      fail(run, message.text);
       finish(run, 1);
     }
   };
@@ -528,10 +543,10 @@ async function readPiece(run, port, at, length) {
   }
 }
 
+// The page could not keep, save or read: the run ends with the reason.
 function fail(run, reason) {
   if (run.failure) return;
   run.failure = reason;
-  say(reason);
   run.keeping.abandon();
   run.worker.postMessage({ type: 'refused' });
 }
@@ -566,10 +581,47 @@ function takeFiles(run, pieces) {
   })]).catch((error) => fail(run, (error && error.message) || errorText(error)));
 }
 
+// "90 pictures and 6.0 s of sound", "1 picture, no sound".
+function amount(run, noSound = ', no sound') {
+  const pictures = run.images === 1 ? '1 picture' : run.images + ' pictures';
+  return run.samples > 0 ? pictures + ' and ' + (run.samples / SAMPLE_RATE).toFixed(1) + ' s of sound' : pictures + noSound;
+}
+
+// How the run ended, in words: the headline and its kind.
+function headline(run, status) {
+  const lines = $('messages').textContent;
+  if (status === 0) return ['Complete: ' + amount(run), 'complete'];
+  if (status >= 128) return ['Stopped after ' + amount(run), 'stopped'];
+  if (status === 2) {
+    if (/may not be a movie of this kind$|header cut short \(\d+ of \d+ bytes\)$/m.test(lines)) {
+      return ['Not a movie of this kind, or cut off before its first chunk: nothing was made', 'not-a-movie'];
+    }
+    const at = /: chunk at offset (\d+): /.exec(lines);
+    const kept = run.images === 0 && run.samples === 0 ? 'nothing before it was kept'
+      : amount(run, '') + ' before it ' + (run.images === 1 && run.samples === 0 ? 'was' : 'were') + ' kept';
+    return [(at ? 'Damaged at byte ' + at[1] : 'Damaged') + ': ' + kept, 'damaged'];
+  }
+  const last = lines.trimEnd().split('\n').pop().replace(/^movie-extract: /, '');
+  const reason = run.failure || last.replaceAll('BOOK.MOV', run.movie.name) || 'the converter ended with status ' + status;
+  return ['Failed: ' + reason, 'failed'];
+}
+
+function setOutcome(text, status, kind) {
+  const outcome = $('outcome');
+  outcome.textContent = text;
+  outcome.dataset.kind = kind;
+  if (status === null) delete outcome.dataset.status;
+  else outcome.dataset.status = String(status);
+}
+
+// Moves the focus off a control about to be hidden or disabled.
+function handOnFocus(from, to) {
+  if (document.activeElement === from) to.focus();
+}
+
 async function finish(run, status) {
   run.worker.terminate();
   state.worker = makeWorker();
-  $('stop').disabled = true;
   await run.taking;
   try {
     await run.files.finish();
@@ -578,19 +630,78 @@ async function finish(run, status) {
   }
   if (state.run !== run) return;
   if (run.failure && status !== 1) status = 1;
-  if (status === 0) $('progress').value = 1;
-  $('outcome').textContent = outcomeWord(status) + ' (status ' + status + ')';
-  $('outcome').dataset.status = String(status);
-  $('download').disabled = run.target !== null || run.failure !== null;
+  if (run.target && run.target.kind === 'folder' && !run.failure) await noteEarlierImages(run);
+  if (state.run !== run) return;
+  run.converting = false;
+  const [text, kind] = headline(run, status);
+  const lines = $('messages').textContent !== '';
+  $('details-note').textContent = 'Exit status ' + status + '. ' + (!lines ? 'The command line prints nothing for this movie.'
+    : run.movie.name !== 'BOOK.MOV' ? 'BOOK.MOV below is ' + run.movie.name + '.' : 'What the command line prints:');
+  if (kind === 'not-a-movie') {
+    $('notice').textContent = 'Try another file: this page takes only the kind of movie described above.';
+    $('notice').hidden = false;
+  }
+  run.saved = run.saved || (run.images === 0 && run.samples === 0) || run.failure !== null;
+  if (!run.saved) await offerZip(run);
   // A .zip cut short by a failure cannot be read back.
-  if (run.images > 0 && !(run.failure && run.target && run.target.kind === 'zip')) {
+  if (run.images > 0 && !(run.failure && run.target && run.target.kind === 'zip') && state.run === run) {
     const slider = $('picture');
     slider.max = String(run.images - 1);
     slider.value = '0';
-    slider.disabled = false;
-    $('play').disabled = false;
+    $('player').hidden = false;
     await show(0);
   }
+  if (state.run !== run) return;
+  // The outcome last, when everything it speaks of is there.
+  handOnFocus($('stop'), $('outcome'));
+  $('stop').hidden = true;
+  $('details').hidden = false;
+  setOutcome(text, status, kind);
+}
+
+// What the command line says of images an earlier run left in the folder
+// after this run's last one, with the same rule: those that follow on.
+async function noteEarlierImages(run) {
+  let count = 0;
+  try {
+    for (;;) {
+      await run.target.handle.getFileHandle(imageName(run.images + count));
+      count += 1;
+    }
+  } catch (error) {
+    // The first one missing ends the count.
+  }
+  if (count === 0) return;
+  const one = count === 1;
+  const line = count + (one ? ' image from an earlier run follows (' : ' images from an earlier run follow (') +
+    imageName(run.images) + (one ? '' : ' to ' + imageName(run.images + count - 1)) +
+    '); a video made from this folder would show ' + (one ? 'it' : 'them');
+  // It comes before the line of an interruption, as on the command line.
+  const messages = $('messages');
+  const interrupted = /^movie-extract: interrupted by .*\n$/m.exec(messages.textContent);
+  const at = interrupted ? interrupted.index : messages.textContent.length;
+  messages.textContent = messages.textContent.slice(0, at) + 'movie-extract: ' + line + '\n' + messages.textContent.slice(at);
+  $('notice').textContent = line + '.';
+  $('notice').hidden = false;
+}
+
+function sizeText(bytes) {
+  if (bytes < 1e6) return Math.max(1, Math.round(bytes / 1e3)) + ' KB';
+  if (bytes < 1e9) return (bytes / 1e6).toFixed(1) + ' MB';
+  return (bytes / 1e9).toFixed(2) + ' GB';
+}
+
+async function offerZip(run) {
+  let size = null;
+  try {
+    size = await call({ type: 'length', files: run.files.listing() }, []).done;
+  } catch (error) {
+    // Offered without its size.
+  }
+  if (state.run !== run) return;
+  $('download').textContent = 'Save as a .zip' + (size ? ' (' + sizeText(size) + ')' : '');
+  $('save').hidden = false;
+  $('limit').hidden = false;
 }
 
 // Draws picture `number`: the TGA's colour map (blue, green, red) applied
@@ -617,6 +728,7 @@ async function show(number) {
   }
   context.putImageData(image, 0, 0);
   $('picture').value = String(number);
+  $('picture').setAttribute('aria-valuetext', 'picture ' + (number + 1) + ' of ' + run.images);
   $('picture-number').textContent = (number + 1) + ' of ' + run.images;
 }
 
@@ -633,8 +745,7 @@ async function play() {
   const audio = new AudioContext();
   const playing = { audio, shown: first, drawing: false };
   state.playing = playing;
-  $('play').disabled = true;
-  $('pause').disabled = false;
+  $('play').textContent = 'Pause';
   if (run.samples > MOST_SAMPLES_PLAYED) {
     $('picture-number').textContent += ' (played without its sound, which is too long to hold)';
   } else if (run.samples > 0) {
@@ -665,14 +776,19 @@ function stopPlaying() {
   if (!state.playing) return;
   state.playing.audio.close();
   state.playing = null;
-  $('play').disabled = !state.run || state.run.images === 0;
-  $('pause').disabled = true;
+  $('play').textContent = 'Play';
 }
 
 // The .zip is made from the kept files as the browser reads it into a blob,
-// which it keeps out of the page's memory, and then downloaded.
+// which it keeps out of the page's memory, and then downloaded. It can be
+// cancelled while it is made.
 async function downloadZip() {
   const run = state.run;
+  const saving = { cancelled: false };
+  state.saving = saving;
+  $('saving').hidden = false;
+  $('cancel').hidden = false;
+  handOnFocus($('download'), $('cancel'));
   $('download').disabled = true;
   try {
     const zip = await run.files.zip();
@@ -683,34 +799,83 @@ async function downloadZip() {
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+    run.saved = true;
   } catch (error) {
-    $('outcome').textContent = 'Failed (status 1)';
-    $('outcome').dataset.status = '1';
-    say('The .zip could not be made: ' + errorText(error));
+    if (!saving.cancelled && state.run === run) {
+      setOutcome('Failed: the .zip could not be made: ' + errorText(error), 1, 'failed');
+    }
   }
+  if (state.saving === saving) state.saving = null;
   $('download').disabled = false;
+  handOnFocus($('cancel'), $('download'));
+  $('saving').hidden = true;
+  $('cancel').hidden = true;
+}
+
+// Stops a .zip being made: its worker goes, and another takes its place.
+function cancelSave() {
+  if (!state.saving) return;
+  state.saving.cancelled = true;
+  state.saving = null;
+  keeperWorker.terminate();
+  keeperWorker = null;
+  for (const pending of calls.values()) pending.reject(new Error('cancelled'));
+  calls.clear();
+  keeper();
+}
+
+// Results not yet saved, or on their way: leaving would lose them.
+function unsaved() {
+  return state.saving !== null || (state.run !== null && (state.run.converting || !state.run.saved));
+}
+
+// The movie chosen or dropped, after asking whether to give up the last one.
+function choose(movie, dropped = 1) {
+  const last = state.run;
+  if (last && unsaved()) {
+    const question = last.converting ? last.movie.name + ' is still being converted. Stop it, and convert ' + movie.name + ' instead?'
+      : 'The files made from ' + last.movie.name + ' have not been saved. Convert ' + movie.name + ' instead, and lose them?';
+    if (!window.confirm(question)) return;
+  }
+  cancelSave();
+  $('dropped').textContent = dropped > 1 ? 'Took ' + movie.name + ', the first of the ' + dropped +
+    ' files dropped: the page converts one movie at a time.' : '';
+  $('dropped').hidden = dropped <= 1;
+  start(movie);
 }
 
 $('movie').addEventListener('change', () => {
-  if ($('movie').files.length > 0) start($('movie').files[0]);
+  const chosen = $('movie').files[0];
+  // Cleared, so that choosing the same file again converts it again.
+  $('movie').value = '';
+  if (chosen) choose(chosen);
 });
-const drop = $('drop');
-drop.addEventListener('dragover', (event) => {
+// A file dropped anywhere is taken: the browser never leaves the page for it.
+const carriesFiles = (event) => event.dataTransfer && [...event.dataTransfer.types].includes('Files');
+document.addEventListener('dragover', (event) => {
   event.preventDefault();
-  drop.classList.add('over');
+  if (carriesFiles(event)) document.body.classList.add('over');
 });
-drop.addEventListener('dragleave', () => drop.classList.remove('over'));
-drop.addEventListener('drop', (event) => {
+document.addEventListener('dragleave', (event) => {
+  if (event.relatedTarget === null) document.body.classList.remove('over');
+});
+document.addEventListener('drop', (event) => {
   event.preventDefault();
-  drop.classList.remove('over');
-  if (event.dataTransfer.files.length > 0) start(event.dataTransfer.files[0]);
+  document.body.classList.remove('over');
+  const dropped = event.dataTransfer ? [...event.dataTransfer.files] : [];
+  if (dropped.length > 0) choose(dropped[0], dropped.length);
+});
+window.addEventListener('beforeunload', (event) => {
+  if (!unsaved()) return;
+  event.preventDefault();
+  event.returnValue = '';
 });
 $('stop').addEventListener('click', () => {
   if (state.run) state.run.worker.postMessage({ type: 'stop' });
 });
 $('download').addEventListener('click', downloadZip);
-$('play').addEventListener('click', play);
-$('pause').addEventListener('click', stopPlaying);
+$('cancel').addEventListener('click', cancelSave);
+$('play').addEventListener('click', () => (state.playing ? stopPlaying() : play()));
 $('picture').addEventListener('input', () => {
   stopPlaying();
   show(Number($('picture').value));
@@ -718,6 +883,13 @@ $('picture').addEventListener('input', () => {
 
 // Where the browser can write to a file or folder the user chooses, the
 // place is chosen first, and the files go there as they are made.
+const PLACE_UNCHOSEN = $('place-name').textContent;
+
+function forgetPlace() {
+  state.target = null;
+  $('place-name').textContent = PLACE_UNCHOSEN;
+}
+
 function offerPlace(id, pick, kind, saying) {
   $('place-offer').hidden = false;
   $(id).hidden = false;

@@ -2,7 +2,7 @@
 // compiled, before the user chooses a movie. Then it runs the converter once:
 // it asks for the movie's bytes a piece at a time, and hands the page, every
 // 50 ms, the files finished and the lines printed meanwhile, and how far it
-// has read; at the end, the exit status.
+// has come through the movie; at the end, the exit status.
 'use strict';
 
 // The movie is read in pieces of this size, one piece ahead of the one the
@@ -59,6 +59,10 @@ function makeMovie(size, reads) {
       out.set(current.bytes.subarray(from, from + count));
       read = Math.max(read, position + count);
       return count;
+    },
+    // How far the converter has come: bytes it skipped count as read.
+    reached(position) {
+      read = Math.max(read, Math.min(position, size));
     },
     arrival(position) {
       const piece = pieces.get(position);

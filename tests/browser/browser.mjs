@@ -2,7 +2,7 @@
 // and benchmark, and what the page shows.
 import { closeSync, existsSync, fstatSync, ftruncateSync, mkdirSync, mkdtempSync, openSync, readFileSync, readSync, readdirSync, rmSync, statSync,
          symlinkSync, unlinkSync, writeSync } from 'node:fs';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { crc32 } from 'node:zlib';
@@ -124,10 +124,10 @@ export async function openPage(browser, pagePath, foreign) {
 // Chooses the movie and waits for the outcome; the milliseconds it took.
 export async function convertIn(page, moviePath, timeout = 120000) {
   const began = Date.now();
+  // The last run's status goes first, so that only this run's can end the wait.
+  await page.$eval('#outcome', (outcome) => delete outcome.dataset.status);
   await (await page.$('#movie')).uploadFile(moviePath);
-  await page.waitForFunction(() => document.getElementById('outcome').dataset.status !== undefined &&
-                                   document.getElementById('outcome').textContent.includes('status'),
-                             { timeout });
+  await page.waitForFunction(() => document.getElementById('outcome').dataset.status !== undefined, { timeout });
   return Date.now() - began;
 }
 
@@ -138,6 +138,10 @@ export async function shown(page) {
     messages: document.getElementById('messages').textContent,
     pictures: document.getElementById('pictures').textContent,
     progress: document.getElementById('progress').value,
+    detailsNote: document.getElementById('details-note').textContent,
+    notice: document.getElementById('notice').hidden ? null : document.getElementById('notice').textContent,
+    save: document.getElementById('save').hidden ? null : document.getElementById('download').textContent,
+    player: !document.getElementById('player').hidden,
   }));
 }
 
@@ -190,14 +194,8 @@ export function rendererPeakMiB(browser) {
 // standard error and status.
 export function convertNatively(converter, moviePath, folder) {
   symlinkSync(moviePath, folder + '/BOOK.MOV');
-  let status = 0;
-  let err = '';
-  try {
-    execFileSync(converter, [], { cwd: folder, stdio: ['ignore', 'ignore', 'pipe'] });
-  } catch (failure) {
-    status = failure.status;
-    err = failure.stderr.toString();
-  }
+  const { status, stderr } = spawnSync(converter, [], { cwd: folder, stdio: ['ignore', 'ignore', 'pipe'] });
+  const err = stderr.toString();
   const files = new Map();
   for (const name of readdirSync(folder)) if (name !== 'BOOK.MOV') files.set(name, readFileSync(folder + '/' + name));
   return { status, err, files };

@@ -5,7 +5,7 @@
 // pixels of two pictures, and the demo's .zip as the page hands it to the
 // browser to download.
 //
-//   xvfb-run -a node tests/browser/webkit_test.mjs PAGE.html CONVERTER MAKE-DEMO-MOVIE SCRATCH-FOLDER
+//   xvfb-run -a node tests/browser/webkit_test.mjs PAGE.html CONVERTER MAKE-DEMO-MOVIE MOVIE-BENCH SCRATCH-FOLDER
 //
 // Exits 77, which CTest reports as skipped, when WebKitWebDriver, MiniBrowser
 // or an X display is missing.
@@ -19,7 +19,7 @@ import { chunkHead, convertNatively, rgbOf, startWebKit, writeMovieIn } from './
 
 const DRIVER = process.env.WEBKIT_DRIVER || '/usr/bin/WebKitWebDriver';
 const MINIBROWSER = process.env.MINIBROWSER || '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
-const [pagePath, converter, makeDemoMovie, scratchRoot] = process.argv.slice(2);
+const [pagePath, converter, makeDemoMovie, , scratchRoot] = process.argv.slice(2);
 for (const [path, what] of [[DRIVER, 'WebKitWebDriver (Debian package webkit2gtk-driver)'],
                             [MINIBROWSER, 'MiniBrowser (Debian package webkit2gtk-driver)']]) {
   if (!existsSync(path)) {
