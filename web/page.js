@@ -287,7 +287,7 @@ async function fileBytes(file) {
   return input instanceof Uint8Array ? input : blobBytes(input);
 }
 
-// The files, kept until "Download .zip" puts them into one.
+// The files, kept until "Save as a .zip" puts them into one.
 function makeKeptFiles(keeping) {
   const kept = new Map();
   let bytes = 0;
