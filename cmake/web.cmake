@@ -21,7 +21,7 @@ set(CLIENT_ZIP ${PROJECT_SOURCE_DIR}/node_modules/client-zip/index.js)
 if(NOT EXISTS ${CLIENT_ZIP})
   message(FATAL_ERROR "The page bundles client-zip, the zip writer: run `npm ci` in ${PROJECT_SOURCE_DIR} first")
 endif()
-set(PAGE_SOURCES web/page.html web/page.css web/page.js web/worker.js web/keeper.js web/bundle.mjs)
+set(PAGE_SOURCES web/page.html web/page.css web/page.js web/worker.js web/keeper.js web/video.js web/bundle.mjs)
 list(TRANSFORM PAGE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/movie-extract.html
   COMMAND node ${PROJECT_SOURCE_DIR}/web/bundle.mjs $<TARGET_FILE:movie-extract-worker> ${CLIENT_ZIP}
