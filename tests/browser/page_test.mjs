@@ -453,11 +453,15 @@ test('a long movie, longer than every buffer in the page, gives the command line
 // picture against its TGA enlarged 5 × 6 and turned into YUV 4:2:0 with
 // BT.709 in limited range, as the stream is tagged, each chroma sample the
 // mean of the four pixels it covers.
-function examineVideo(path, folder, rate) {
+const fromPrivateFiles = (page, name) => page.evaluate(async (file) => Array.from(new Uint8Array(
+  await (await (await (await navigator.storage.getDirectory()).getFileHandle(file)).getFile()).arrayBuffer())), name);
+
+function examineVideo(path, folder, rate, compare = true) {
   const probe = (args) => JSON.parse(execFileSync('ffprobe', ['-v', 'error', '-of', 'json', ...args, path]).toString());
   const { streams } = probe(['-count_frames', '-show_streams']);
   const times = probe(['-select_streams', 'v', '-show_entries', 'packet=pts_time']).packets
     .map((packet) => Number(packet.pts_time)).sort((a, b) => a - b);
+  if (!compare) return { streams, times };
   const stats = scratch + '/psnr.txt';
   execFileSync('ffmpeg', ['-v', 'error', '-i', path, '-framerate', String(rate), '-i', folder + '/%08d.tga', '-lavfi',
     '[1:v]scale=1600:1200:flags=neighbor,format=rgb24,scale=out_color_matrix=bt709:out_range=tv:flags=area,format=yuv420p[reference];' +
@@ -490,7 +494,7 @@ test('"Save as video (.mp4)" makes an H.264 video of the pictures at 4:3 with th
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
   t.after(() => server.close());
   const served = `http://127.0.0.1:${server.address().port}/movie-extract.html`;
-  for (const movie of [{ path: demoPath, name: 'demo.mp4', chosen: 'saved.mp4' }, { path: longer, name: 'demo seven times.mp4' }]) {
+  for (const movie of [{ path: demoPath, name: 'demo.mp4', chosen: 'saved.mp4' }, { path: longer, name: 'demo seven times.mp4', stops: true }]) {
     const folder = mkdtempSync(scratch + '/native-');
     const want = convertNatively(converter, movie.path, folder);
     const pictures = [...want.files.keys()].filter((name) => name.endsWith('.tga')).length;
@@ -498,39 +502,66 @@ test('"Save as video (.mp4)" makes an H.264 video of the pictures at 4:3 with th
     const rate = (pictures * 22050) / samples;
     const page = await browser.newPage();
     page.on('pageerror', (error) => foreign.push('page error: ' + error.message));
-    await page.evaluateOnNewDocument(movie.chosen ? zipPick(movie.chosen) : 'delete window.showSaveFilePicker;');
-    await page.goto(movie.chosen ? served : 'file://' + pagePath);
+    await page.evaluateOnNewDocument(zipPick(movie.chosen || 'stopped.mp4'));
+    await page.goto(served);
     await convertIn(page, movie.path);
     assert.equal(await page.$eval('#video-note', (note) => note.textContent),
                  'The sound goes in as Opus, since this browser has no AAC encoder; some Apple and editing apps do not import Opus.');
     const videos = mkdtempSync(scratch + '/video-');
-    if (movie.path === longer) {
-      // Stopped half way, a video bound for a download is not saved.
-      const session = await page.createCDPSession();
-      await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: videos });
+    // Each click starts a new video, which first says so.
+    const startVideo = async () => {
       await page.click('#make-video');
+      await page.waitForFunction(() => document.getElementById('video-note').textContent.startsWith('Making'));
+    };
+    const stopHalfWay = async () => {
+      await startVideo();
       await page.waitForFunction(() => document.getElementById('video-progress').value > 0.3);
       await page.click('#stop-video');
       await page.waitForFunction(() => document.getElementById('video-note').textContent.startsWith('Stopped'));
-      assert.equal(await page.$eval('#video-note', (note) => note.textContent), 'Stopped: no video was saved.');
+      return page.$eval('#video-note', (note) => note.textContent);
+    };
+    if (movie.stops) {
+      // Stopped half way, a video in a file chosen first holds the pictures
+      // made so far, and one bound for a download is not saved.
+      const said = await stopHalfWay();
+      const held = Number((/^Stopped: stopped\.mp4 holds the first (\d+) pictures\.$/.exec(said) || [0, -1])[1]);
+      assert.ok(held > 0.3 * pictures && held < pictures, said);
+      writeFileSync(videos + '/stopped.mp4', Buffer.from(await fromPrivateFiles(page, 'stopped.mp4')));
+      const { streams } = examineVideo(videos + '/stopped.mp4', folder, rate, false);
+      assert.equal(Number(streams.find((stream) => stream.codec_type === 'video').nb_read_frames), held, 'the pictures in the stopped video');
+      rmSync(videos + '/stopped.mp4');
+      await page.evaluate(() => delete window.showSaveFilePicker);
+      const session = await page.createCDPSession();
+      await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: videos });
+      assert.equal(await stopHalfWay(), 'Stopped: no video was saved.');
       await new Promise((resolve) => setTimeout(resolve, 1000));
       assert.deepEqual(readdirSync(videos), [], 'nothing downloaded');
     }
     const began = Date.now();
     let path = videos + '/' + movie.name;
     if (movie.chosen) {
-      await page.click('#make-video');
+      await startVideo();
       await page.waitForFunction(() => /^(Saved|Failed)/.test(document.getElementById('video-note').textContent), { timeout: 300000 });
-      const bytes = await page.evaluate(async (name) => Array.from(new Uint8Array(
-        await (await (await (await navigator.storage.getDirectory()).getFileHandle(name)).getFile()).arrayBuffer())), movie.chosen);
-      writeFileSync(path, Buffer.from(bytes));
+      writeFileSync(path, Buffer.from(await fromPrivateFiles(page, movie.chosen)));
     } else {
       await downloadTo(page, '#make-video', movie.name, videos, 300000);
       await page.waitForFunction(() => /^(Saved|Failed)/.test(document.getElementById('video-note').textContent));
     }
     console.log(`${movie.name}: ${pictures} pictures made into a video in ${Date.now() - began} ms`);
     assert.equal(await page.$eval('#video-note', (note) => note.textContent), `Saved ${movie.chosen || movie.name}: ${pictures} pictures in 1600 × 1200, the sound in Opus.`);
-    if (movie.path === demoPath) await screenshot(page, 'video');
+    if (movie.chosen) {
+      await screenshot(page, 'video');
+      // A disk that fills up: the video fails, and says why.
+      await page.evaluate(zipPick('full.mp4'));
+      const session = await page.createCDPSession();
+      const origin = new URL(served).origin;
+      const { usage } = await page.evaluate(() => navigator.storage.estimate());
+      await session.send('Storage.overrideQuotaForOrigin', { origin, quotaSize: usage + 100000 });
+      await startVideo();
+      await page.waitForFunction(() => /^(Saved|Failed)/.test(document.getElementById('video-note').textContent));
+      await session.send('Storage.overrideQuotaForOrigin', { origin });
+      assert.match(await page.$eval('#video-note', (note) => note.textContent), /^Failed: the video could not be made: QuotaExceededError: /);
+    }
     const { streams, times, psnr } = examineVideo(path, folder, rate);
     const video = streams.filter((stream) => stream.codec_type === 'video');
     const sound = streams.filter((stream) => stream.codec_type === 'audio');
