@@ -1008,7 +1008,8 @@ function choose(movie, dropped = 1) {
   const last = state.run;
   if (last && unsaved()) {
     const question = last.converting ? last.movie.name + ' is still being converted. Stop it, and convert ' + movie.name + ' instead?'
-      : 'The files made from ' + last.movie.name + ' have not been saved. Convert ' + movie.name + ' instead, and lose them?';
+      : state.video ? 'A video of ' + last.movie.name + ' is being made. Stop it, and convert ' + movie.name + ' instead?'
+        : 'The files made from ' + last.movie.name + ' have not been saved. Convert ' + movie.name + ' instead, and lose them?';
     if (!window.confirm(question)) return;
   }
   cancelSave();
