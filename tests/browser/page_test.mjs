@@ -251,6 +251,7 @@ test('Stop inside a long sound chunk ends the run within a second, with BOOK.WAV
   const seen = await shown(page);
   assert.match(seen.outcome, /^Stopped after 90 pictures and \d+\.\d s of sound$/);
   assert.ok(seen.progress > inside && seen.progress < 1, `the bar stays where the run stopped: ${seen.progress}`);
+  console.log(`the bar stopped at ${seen.progress.toFixed(3)}, Stop pressed past ${inside.toFixed(3)}`);
   assert.equal(await page.evaluate(() => document.activeElement.id), 'outcome', 'the focus goes to the outcome');
   assert.match(seen.messages, /movie-extract: interrupted by the Stop button; BOOK\.WAV holds the sound copied so far\n$/);
   await screenshot(page, 'stopped');
@@ -525,6 +526,7 @@ test('"Save as video (.mp4)" makes an H.264 video of the pictures at 4:3 with th
       // made so far, and one bound for a download is not saved.
       const said = await stopHalfWay();
       const held = Number((/^Stopped: stopped\.mp4 holds the first (\d+) pictures\.$/.exec(said) || [0, -1])[1]);
+      console.log(said);
       assert.ok(held > 0.3 * pictures && held < pictures, said);
       writeFileSync(videos + '/stopped.mp4', Buffer.from(await fromPrivateFiles(page, 'stopped.mp4')));
       const { streams } = examineVideo(videos + '/stopped.mp4', folder, rate, false);
