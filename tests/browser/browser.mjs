@@ -117,6 +117,11 @@ export async function openPage(browser, pagePath, foreign) {
     if (/Content Security Policy/.test(message.text())) foreign.push('stopped: ' + message.text());
   });
   page.on('pageerror', (error) => foreign.push('page error: ' + error.message));
+  // A page closed with unsaved files asks before it goes; the question, left
+  // open, would hold up the browser's next command.
+  page.on('dialog', (dialog) => {
+    if (dialog.type() === 'beforeunload') dialog.accept().catch(() => {});
+  });
   await page.goto('file://' + pagePath);
   return page;
 }

@@ -100,7 +100,7 @@ test('movies, damaged ones and other files give the command line\'s files and me
   ];
   const page = await openPage(browser, pagePath, foreign);
   const asked = [];
-  page.on('dialog', (dialog) => asked.push(dialog.message()) && dialog.accept());
+  page.on('dialog', (dialog) => dialog.type() === 'confirm' && asked.push(dialog.message()) && dialog.accept());
   await screenshot(page, 'first-load');
   assert.deepEqual(await page.evaluate(() => ['run', 'player'].map((id) => document.getElementById(id).hidden)), [true, true],
                    'nothing but the choice on first load');
@@ -142,6 +142,7 @@ test('choosing the same movie again converts it again, and asks first while its 
   const asked = [];
   let answer = false;
   page.on('dialog', (dialog) => {
+    if (dialog.type() !== 'confirm') return null;
     asked.push(dialog.message());
     return answer ? dialog.accept() : dialog.dismiss();
   });
