@@ -42,8 +42,8 @@ TEST_F(CommandLine, ArgumentsAskForHelpOrTheVersionOrConvertNothing) {
         {{"/?"}, 0, "Usage: movie-extract [--help | --version]" + NEWLINE, "", true},
         {{"--version"}, 0, "movie-extract 1.5.0" + NEWLINE, ""},
         {{"other/clip.mov"}, 1, "", refused("other/clip.mov")},
-        {{"--verbose"}, 1, "", "movie-extract: --verbose: unknown option; see movie-extract --help" + NEWLINE},
-        {{"/verbose"}, 1, "", "movie-extract: /verbose: unknown option; see movie-extract --help" + NEWLINE, true},
+        {{"--verbose"}, 1, "", "movie-extract: --verbose: unknown option; see movie-extract --help\n"},
+        {{"/verbose"}, 1, "", "movie-extract: /verbose: unknown option; see movie-extract --help\n", true},
         {{"-"}, 1, "", refused("-")},
         {{"--help", "clip.mov"}, 1, "", refused("clip.mov")},
     };
