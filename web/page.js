@@ -69,9 +69,26 @@ function errorText(error) {
   return error && error.name && error.message ? error.name + ': ' + error.message : String(error);
 }
 
-// clip.mov gives clip.zip, BOOK gives BOOK.zip, .mov gives movie.zip.
-function zipName(movieName) {
-  return (movieName.replace(/\.[^.]*$/, '') || 'movie') + '.zip';
+// A file named after the movie: clip.mov gives clip.zip, BOOK gives
+// BOOK.zip, .mov gives movie.zip.
+function namedAfter(movieName, extension) {
+  return (movieName.replace(/\.[^.]*$/, '') || 'movie') + extension;
+}
+
+// "1 picture", "90 pictures".
+function picturesText(count) {
+  return count === 1 ? '1 picture' : count + ' pictures';
+}
+
+// Hands `blob` to the browser to download as `name`.
+function offerDownload(blob, name) {
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = name;
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60000);
 }
 
 // The files kept for a .zip that WebKit holds, at the most: it keeps them,
@@ -590,7 +607,7 @@ function takeFiles(run, pieces) {
 
 // "90 pictures and 6.0 s of sound", "1 picture, no sound".
 function amount(run, noSound = ', no sound') {
-  const pictures = run.images === 1 ? '1 picture' : run.images + ' pictures';
+  const pictures = picturesText(run.images);
   return run.samples > 0 ? pictures + ' and ' + (run.samples / SAMPLE_RATE).toFixed(1) + ' s of sound' : pictures + noSound;
 }
 
@@ -799,14 +816,7 @@ async function downloadZip() {
   handOnFocus($('download'), $('cancel'));
   $('download').disabled = true;
   try {
-    const zip = await run.files.zip();
-    const link = document.createElement('a');
-    link.href = URL.createObjectURL(zip);
-    link.download = zipName(run.movie.name);
-    document.body.append(link);
-    link.click();
-    link.remove();
-    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+    offerDownload(await run.files.zip(), namedAfter(run.movie.name, '.zip'));
     run.saved = true;
   } catch (error) {
     if (!saving.cancelled && state.run === run) {
@@ -880,11 +890,6 @@ async function offerVideo(run) {
       : 'The sound goes in as Opus, since this browser has no AAC encoder; some Apple and editing apps do not import Opus.';
 }
 
-// clip.mov gives clip.mp4.
-function videoName(movieName) {
-  return (movieName.replace(/\.[^.]*$/, '') || 'movie') + '.mp4';
-}
-
 // The sound of pictures [first, last), as 8-bit samples: picture n has
 // those from n × samples / pictures on.
 async function soundOf(run, wav, first, last) {
@@ -901,7 +906,7 @@ const PICTURES_AHEAD = 4;
 async function makeVideo() {
   const run = state.run;
   const can = await videoMaking;
-  const name = videoName(run.movie.name);
+  const name = namedAfter(run.movie.name, '.mp4');
   let handle = null;
   if ('showSaveFilePicker' in window) {
     try {
@@ -964,20 +969,11 @@ async function makeVideo() {
   worker.terminate();
   if (state.video !== making) return;
   state.video = null;
-  if (blob) {
-    const link = document.createElement('a');
-    link.href = URL.createObjectURL(blob);
-    link.download = name;
-    document.body.append(link);
-    link.click();
-    link.remove();
-    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
-  }
-  const pictures = (count) => (count === 1 ? '1 picture' : count + ' pictures');
+  if (blob) offerDownload(blob, name);
   $('video-note').textContent = making.failure ? 'Failed: the video could not be made: ' + making.failure
-    : !making.stopped ? 'Saved ' + (handle ? handle.name : name) + ': ' + pictures(run.images) + ' in 1600 × 1200' +
+    : !making.stopped ? 'Saved ' + (handle ? handle.name : name) + ': ' + picturesText(run.images) + ' in 1600 × 1200' +
       (run.samples === 0 ? '.' : ', the sound in ' + (can.soundCodec === 'aac' ? 'AAC.' : 'Opus.'))
-      : handle ? 'Stopped: ' + handle.name + ' holds the first ' + pictures(making.added) + '.'
+      : handle ? 'Stopped: ' + handle.name + ' holds the first ' + picturesText(making.added) + '.'
         : 'Stopped: no video was saved.';
   progress.value = making.failure ? progress.value : making.added / run.images;
   $('make-video').disabled = false;
