@@ -10,11 +10,10 @@
 //   node bench/page_bench.mjs PAGE.html MOVIE-EXTRACT MOVIE-BENCH [chromium|firefox|webkit] [ROUNDS]
 //
 // WebKit needs an X display (xvfb-run -a).
-import { mkdtempSync, readFileSync, readdirSync, rmSync, symlinkSync } from 'node:fs';
-import { createServer } from 'node:http';
+import { mkdtempSync, readdirSync, rmSync, symlinkSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
 import { By } from 'selenium-webdriver';
-import { startBrowser, startWebKit } from '../tests/browser/browser.mjs';
+import { servePage, startBrowser, startWebKit } from '../tests/browser/browser.mjs';
 
 const [pagePath, converter, movieBench, engine = 'chromium', roundsText = '11'] = process.argv.slice(2);
 const ROUNDS = Number(roundsText);
@@ -103,13 +102,7 @@ for (const shape of ['band', 'scattered']) {
 // writer that only creates and writes the same files, in the same number at
 // once, with nothing else running.
 if (engine === 'chromium') {
-  const server = createServer((request, response) => {
-    response.writeHead(200, { 'content-type': 'text/html' });
-    response.end(request.url.startsWith('/floor') ? '<!doctype html><title>floor</title><p id="outcome"></p><input type="file" id="movie">'
-      : readFileSync(pagePath));
-  });
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  const origin = `http://127.0.0.1:${server.address().port}`;
+  const { origin, close } = await servePage(pagePath, '<!doctype html><title>floor</title><p id="outcome"></p><input type="file" id="movie">');
   let next = 0;
   // A new folder each run, so that every run creates its files.
   const pick = () => `window.showDirectoryPicker = async () =>
@@ -137,7 +130,7 @@ if (engine === 'chromium') {
     times.floor.push(expect(await convertAt(`${origin}/floor-${next}.html`, movie, pick() + FLOOR_WRITER), 'the floor'));
     times.page.push(expect(await convertAt(`${origin}/page-${next}.html`, movie, pick()), 'the page into a folder'));
   }
-  server.close();
+  close();
   console.log(`${engine}, saving ${PICTURES} images into a folder, ${ROUNDS} alternating runs:`);
   console.log(`  floor writer ${shown(times.floor)}`);
   console.log(`  page         ${shown(times.page)}`);

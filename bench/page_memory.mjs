@@ -6,7 +6,9 @@
 //   Firefox downloading: the whole process tree is counted;
 //   chromium with a picker: the .zip written while the movie converts into
 //     a file of the private file system, which stands for the one the user
-//     would pick, the page served from 127.0.0.1; the whole tree is counted.
+//     would pick, the page served from 127.0.0.1; the whole tree is counted;
+//   chromium into a folder: the same, the files written into a folder of
+//     the private file system.
 // The resident sizes are summed every 100 ms, and the growth is the peak
 // less the sum just before the movie is chosen. In chromium the page also
 // reports its longest task on the main thread. The downloaded .zip's central
@@ -14,17 +16,16 @@
 //
 //   node bench/page_memory.mjs PAGE.html MOVIE-EXTRACT MOVIE-BENCH [PICTURES] [SETTING...]
 //
-// SETTING: chromium-download, firefox-download, chromium-picker (all three
-// by default).
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { createServer } from 'node:http';
+// SETTING: chromium-download, firefox-download, chromium-picker,
+// chromium-folder (all four by default).
+import { mkdtempSync, rmSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
-import { browserProcesses, downloadTo, isPageProcess, nativeSizesAndCrcs, startBrowser, zipDirectory } from '../tests/browser/browser.mjs';
+import { browserProcesses, downloadTo, isPageProcess, nativeSizesAndCrcs, servePage, startBrowser, zipDirectory } from '../tests/browser/browser.mjs';
 
 const [pagePath, converter, movieBench, picturesText = '18000', ...chosen] = process.argv.slice(2);
 const PICTURES = Number(picturesText);
 const BOUND_MIB = 512;
-const settings = chosen.length > 0 ? chosen : ['chromium-download', 'firefox-download', 'chromium-picker'];
+const settings = chosen.length > 0 ? chosen : ['chromium-download', 'firefox-download', 'chromium-picker', 'chromium-folder'];
 const shm = mkdtempSync('/dev/shm/page-memory-');
 const disk = mkdtempSync('/tmp/page-memory-');
 const movie = shm + '/long.mov';
@@ -70,16 +71,13 @@ for (const setting of settings) {
   const browser = await startBrowser(engine);
   const page = await browser.newPage();
   let server = null;
-  if (way === 'picker') {
-    server = createServer((request, response) => {
-      response.writeHead(200, { 'content-type': 'text/html' });
-      response.end(readFileSync(pagePath));
-    });
-    await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  if (way === 'picker' || way === 'folder') {
+    server = await servePage(pagePath);
     await page.evaluateOnNewDocument(LONGEST_TASK + `
-      window.showSaveFilePicker = async () => (await navigator.storage.getDirectory()).getFileHandle('long.zip', { create: true });`);
-    await page.goto(`http://127.0.0.1:${server.address().port}/movie-extract.html`);
-    await page.click('#zip-file');
+      window.showSaveFilePicker = async () => (await navigator.storage.getDirectory()).getFileHandle('long.zip', { create: true });
+      window.showDirectoryPicker = async () => (await navigator.storage.getDirectory()).getDirectoryHandle('long', { create: true });`);
+    await page.goto(server.address);
+    await page.click(way === 'picker' ? '#zip-file' : '#folder');
     await page.waitForFunction(() => document.getElementById('place-name').textContent.startsWith('The files go'));
   } else {
     await page.evaluateOnNewDocument(LONGEST_TASK + `
@@ -96,7 +94,7 @@ for (const setting of settings) {
   const outcome = await page.$eval('#outcome', (element) => element.textContent);
   const converted = Date.now() - began;
   if (process.env.LONG_TASKS) console.log('converted at', await page.evaluate(() => performance.now()));
-  let checked = 'the .zip stays in the private file system, unread here';
+  let checked = way === 'folder' ? 'the files stay in the private file system, unread here' : 'the .zip stays in the private file system, unread here';
   if (way === 'download' && outcome.startsWith('Complete')) {
     const failed = page.waitForFunction(() => document.getElementById('outcome').textContent.startsWith('Failed'),
                                         { timeout: 0, polling: 1000 }).then(async () => {

@@ -17,15 +17,14 @@ target_link_options(movie-extract-worker PRIVATE
   -sFORCE_FILESYSTEM -lworkerfs.js
   -sEXPORTED_FUNCTIONS=_page_convert -sEXPORTED_RUNTIME_METHODS=ccall,FS)
 
-set(CLIENT_ZIP ${PROJECT_SOURCE_DIR}/node_modules/client-zip/index.js)
-if(NOT EXISTS ${CLIENT_ZIP})
-  message(FATAL_ERROR "The page bundles client-zip, the zip writer: run `npm ci` in ${PROJECT_SOURCE_DIR} first")
+if(NOT EXISTS ${PROJECT_SOURCE_DIR}/node_modules/esbuild)
+  message(FATAL_ERROR "The page bundles client-zip and mediabunny with esbuild: run `npm ci` in ${PROJECT_SOURCE_DIR} first")
 endif()
-set(PAGE_SOURCES web/page.html web/page.css web/page.js web/worker.js web/keeper.js web/video.js web/bundle.mjs)
-list(TRANSFORM PAGE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
+# The bundler lists every file the page is made of in a make rule beside it.
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/movie-extract.html
-  COMMAND node ${PROJECT_SOURCE_DIR}/web/bundle.mjs $<TARGET_FILE:movie-extract-worker> ${CLIENT_ZIP}
-          ${PROJECT_VERSION} ${CMAKE_BINARY_DIR}/movie-extract.html
-  DEPENDS movie-extract-worker ${PAGE_SOURCES} ${CLIENT_ZIP}
+  COMMAND node ${PROJECT_SOURCE_DIR}/web/bundle.mjs $<TARGET_FILE:movie-extract-worker> ${PROJECT_VERSION}
+          ${CMAKE_BINARY_DIR}/movie-extract.html
+  DEPENDS movie-extract-worker ${PROJECT_SOURCE_DIR}/web/bundle.mjs
+  DEPFILE ${CMAKE_BINARY_DIR}/movie-extract.html.d
   VERBATIM)
 add_custom_target(page ALL DEPENDS ${CMAKE_BINARY_DIR}/movie-extract.html)

@@ -1,54 +1,59 @@
-// Puts the page together as one HTML file: the style, the page's script,
-// and as text that the page starts from blob: addresses, its three workers:
-// the converter's (the WebAssembly inside it); the keeper, with the zip
-// writer; and the video worker, with the parts of the MP4 writer
-// (mediabunny) that it uses, which esbuild picks out.
+// Puts the page together as one HTML file. esbuild bundles its four entries:
+// the page (web/main.js), and as text that the page starts its workers
+// from, the converter's worker (web/converter_worker.js) after emscripten's
+// output, the keeper's (web/keeper_worker.js, with the zip writer,
+// client-zip) and the video's (web/video_worker.js, with the parts of the
+// MP4 writer, mediabunny, that it uses). The libraries' licence notices go
+// with them. It writes, beside the page, the list of every file the page
+// was made of, as a make rule, from which CMake knows when to make it again.
 //
-//   node web/bundle.mjs WORKER.js CLIENT-ZIP.js VERSION OUT.html
+//   node web/bundle.mjs CONVERTER.js VERSION OUT.html
 import { readFileSync, writeFileSync } from 'node:fs';
+import { fileURLToPath } from 'node:url';
+import { resolve } from 'node:path';
 import { buildSync } from 'esbuild';
 
-const [converterPath, zipPath, version, outPath] = process.argv.slice(2);
-const here = new URL('.', import.meta.url);
-const read = (path) => readFileSync(path, 'utf8');
+const [converterPath, version, outPath] = process.argv.slice(2);
+const root = fileURLToPath(new URL('..', import.meta.url));
+const inputs = new Set([converterPath]);
+const read = (path) => {
+  inputs.add(resolve(root, path));
+  return readFileSync(resolve(root, path), 'utf8');
+};
 const inline = (text) => text.replaceAll('</script', '<\\/script');
 
-// The zip writer is a module: its exports become the properties of one
-// object, clientZip, for the keeper's classic script.
-const zipModule = read(zipPath);
-const exports = /export\s*\{([^}]*)\};?\s*$/.exec(zipModule);
-if (!exports) throw new Error(zipPath + ': no export list at its end');
-const members = exports[1].split(',').map((item) => {
-  const [local, exported] = item.trim().split(/\s+as\s+/);
-  return `${exported || local}: ${local}`;
-});
-// Its licence asks for its notice in every copy.
-const zipNotice = read(new URL('LICENSE.txt', new URL(zipPath, 'file://'))).replaceAll('*/', '* /');
-const zipScript = `/* client-zip, the zip writer:\n${zipNotice}*/\n` +
-  `const clientZip = (() => {\n${zipModule.slice(0, exports.index)}\nreturn { ${members.join(', ')} };\n})();`;
+function bundle(entry, banner = '') {
+  const { outputFiles, metafile } = buildSync({
+    entryPoints: [entry], absWorkingDir: root, bundle: true, format: 'iife', minify: true, write: false,
+    legalComments: 'none', target: 'es2020', metafile: true, banner: { js: banner },
+  });
+  // Those in a namespace, such as "(disabled):", are none of the page's files.
+  for (const input of Object.keys(metafile.inputs)) if (!input.includes(':')) inputs.add(resolve(root, input));
+  return outputFiles[0].text;
+}
 
-// The MP4 writer's licence, the Mozilla Public License 2.0, asks for its
-// notice and for where its source is.
-const mp4Package = JSON.parse(read(new URL('../node_modules/mediabunny/package.json', import.meta.url)));
-const video = buildSync({
-  entryPoints: [new URL('video.js', here).pathname], bundle: true, format: 'iife', minify: true, write: false,
-  legalComments: 'none', target: 'es2020',
-}).outputFiles[0].text;
-const videoScript = `/* The MP4 writer is mediabunny ${mp4Package.version}, whose files are subject to the terms of the\n` +
+// Their licences ask for their notices in every copy; the Mozilla Public
+// License 2.0 for where the source is, too.
+const zipNotice = read('node_modules/client-zip/LICENSE.txt').replaceAll('*/', '* /');
+const mp4Version = JSON.parse(read('node_modules/mediabunny/package.json')).version;
+const mp4Notice = `The MP4 writer is mediabunny ${mp4Version}, whose files are subject to the terms of the\n` +
   'Mozilla Public License, v. 2.0. If a copy of the MPL was not distributed with this file, You can obtain one at\n' +
-  `https://mozilla.org/MPL/2.0/. Its source code is in the npm package mediabunny@${mp4Package.version}\n` +
-  `(https://www.npmjs.com/package/mediabunny/v/${mp4Package.version}), in its src folder. */\n` + video;
+  `https://mozilla.org/MPL/2.0/. Its source code is in the npm package mediabunny@${mp4Version}\n` +
+  `(https://www.npmjs.com/package/mediabunny/v/${mp4Version}), in its src folder.`;
 
-const worker = read(converterPath) + '\n' + read(new URL('worker.js', here));
-const keeper = zipScript + '\n' + read(new URL('keeper.js', here));
+const sources = {
+  'converter-source': bundle('web/converter_worker.js', readFileSync(converterPath, 'utf8')),
+  'keeper-source': bundle('web/keeper_worker.js', `/* client-zip, the zip writer:\n${zipNotice}*/`),
+  'video-source': bundle('web/video_worker.js', `/* ${mp4Notice} */`),
+};
 const scripts = [
-  `<script type="text/plain" id="converter-source">${inline(worker)}</script>`,
-  `<script type="text/plain" id="keeper-source">${inline(keeper)}</script>`,
-  `<script type="text/plain" id="video-source">${inline(videoScript)}</script>`,
-  `<script>${inline(read(new URL('page.js', here)))}</script>`,
+  ...Object.entries(sources).map(([id, text]) => `<script type="text/plain" id="${id}">${inline(text)}</script>`),
+  `<script>${inline(bundle('web/main.js'))}</script>`,
 ].join('\n');
-const page = read(new URL('page.html', here))
+const page = read('web/page.html')
   .replaceAll('@VERSION@', version)
-  .replace('/*STYLE*/', () => read(new URL('page.css', here)))
+  .replace('/*STYLE*/', () => read('web/page.css'))
   .replace('<!--SCRIPTS-->', () => scripts);
 writeFileSync(outPath, page);
+const escaped = (path) => path.replaceAll(' ', '\\ ');
+writeFileSync(outPath + '.d', `${escaped(resolve(outPath))}: ${[...inputs, fileURLToPath(import.meta.url)].map(escaped).join(' \\\n  ')}\n`);

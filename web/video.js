@@ -1,170 +1,103 @@
-// The video worker: makes an MP4 of the pictures and the sound, one picture
-// at a time as the page hands them over. The pictures are enlarged 5 × 6,
-// each pixel a block, to 1600 × 1200 (4:3, as on the screens of their
-// time), turned into YUV 4:2:0 with the BT.709 matrix in limited range,
-// and encoded as H.264 by the browser (WebCodecs); the sound goes in as AAC
-// or Opus at 48 kHz. mediabunny writes the MP4: into the file the user
-// chose, or as a fragmented MP4 into a blob, which the browser keeps out of
-// the page's memory.
-import {
-  AppendOnlyStreamTarget, AudioSample, AudioSampleSource, Mp4OutputFormat, Output, StreamTarget, VideoSample,
-  VideoSampleSource,
-} from 'mediabunny';
+// "Save as video (.mp4)": what this browser can make, and the making, by
+// the video worker (web/video_worker.js), of the pictures read back from
+// where the run's files are.
+import { ENGINE } from './engine.js';
+import { WAV_HEADER, imageName, pictureRate } from './picture.js';
+import { startWorker } from './rpc.js';
+import { videoClient } from './video_protocol.js';
+import { errorText } from './words.js';
 
-const WIDTH = 320;
-const HEIGHT = 200;
-const ACROSS = 5;
-const DOWN = 6;
-const VIDEO_WIDTH = WIDTH * ACROSS;
-const VIDEO_HEIGHT = HEIGHT * DOWN;
-const TGA_HEADER = 18;
-const PALETTE_BYTES = 768;
-const SAMPLE_RATE = 22050;
-// BT.709 in limited range: what the stream is tagged with.
-const COLOUR_SPACE = { primaries: 'bt709', transfer: 'bt709', matrix: 'bt709', fullRange: false };
-// The most the encoder may spend, within what level 5.0 allows: pictures
-// of one-pixel stripes need about this to stay sharp, while simple ones
-// take far less, since the rate is variable (the demo: 0.4 Mb/s).
-const VIDEO_BITRATE = 100e6;
-const SOUND_BITRATE = 96000;
-// A blob is made of the pieces written once they are this many bytes.
-const BLOB_PIECE = 16 << 20;
+// H.264 at 1600 × 1200, each pixel 5 × 6, at a level that fits that size and
+// the bit rate allowed (5.0), and the sound in AAC where the browser can
+// encode it, else in Opus.
+const VIDEO_CODECS = ['avc1.640032', 'avc1.4d0032', 'avc1.420032'];
 
-// Each palette entry as Y, Cb and Cr before rounding.
-function paletteYuv(tga) {
-  const yuv = new Float32Array(256 * 3);
-  for (let i = 0; i < 256; i++) {
-    const b = tga[TGA_HEADER + 3 * i];
-    const g = tga[TGA_HEADER + 3 * i + 1];
-    const r = tga[TGA_HEADER + 3 * i + 2];
-    const y = 0.2126 * r + 0.7152 * g + 0.0722 * b;
-    yuv[3 * i] = 16 + (219 / 255) * y;
-    yuv[3 * i + 1] = 128 + (224 / 255) * ((b - y) / 1.8556);
-    yuv[3 * i + 2] = 128 + (224 / 255) * ((r - y) / 1.5748);
+// { codec, soundCodec }, or { reason } why this browser cannot make one.
+export async function videoSupport() {
+  // WebKitGTK 2.50 without GStreamer's H.264 encoder ended the page when
+  // asked whether it could encode H.264.
+  if (ENGINE === 'webkit' && /Linux/.test(navigator.userAgent)) {
+    return { reason: 'This browser cannot make a video: it has no H.264 encoder here.' };
   }
-  return yuv;
+  if (!('VideoEncoder' in window) || !('AudioEncoder' in window)) {
+    return { reason: 'This browser cannot make a video: it has no video encoder (WebCodecs).' };
+  }
+  let codec = null;
+  for (const candidate of VIDEO_CODECS) {
+    const config = { codec: candidate, width: 1600, height: 1200, bitrate: 100e6, framerate: 15 };
+    if ((await VideoEncoder.isConfigSupported(config).catch(() => ({}))).supported) {
+      codec = candidate;
+      break;
+    }
+  }
+  if (!codec) return { reason: 'This browser cannot make a video: it has no H.264 encoder.' };
+  // Firefox's encoder, tried on Linux, made 141 kb/s of the 100 Mb/s asked
+  // for, blurred (28.6 dB), and showed each picture two pictures late.
+  if (ENGINE === 'firefox') {
+    return { reason: 'This browser cannot make a video that looks as the pictures do: its H.264 encoder keeps far below the quality asked for. Chrome and Edge can make one.' };
+  }
+  const sound = { sampleRate: 48000, numberOfChannels: 1, bitrate: 96000 };
+  for (const [soundCodec, name] of [['aac', 'mp4a.40.2'], ['opus', 'opus']]) {
+    if ((await AudioEncoder.isConfigSupported({ codec: name, ...sound }).catch(() => ({}))).supported) return { codec, soundCodec };
+  }
+  return { reason: 'This browser cannot make a video: it has no AAC or Opus encoder for the sound.' };
 }
 
-// A TGA, enlarged and turned into the three planes of I420. A chroma sample
-// covers two columns, which may fall in two pictures' pixels: it takes
-// their mean.
-function enlarged(tga) {
-  const yuv = paletteYuv(tga);
-  const frame = new Uint8Array(VIDEO_WIDTH * VIDEO_HEIGHT * 3 / 2);
-  const chromaWidth = VIDEO_WIDTH / 2;
-  const uAt = VIDEO_WIDTH * VIDEO_HEIGHT;
-  const vAt = uAt + chromaWidth * (VIDEO_HEIGHT / 2);
-  for (let row = 0; row < HEIGHT; row++) {
-    const pixels = TGA_HEADER + PALETTE_BYTES + row * WIDTH;
-    const lumaRow = row * DOWN * VIDEO_WIDTH;
-    for (let x = 0; x < WIDTH; x++) {
-      frame.fill(Math.round(yuv[3 * tga[pixels + x]]), lumaRow + x * ACROSS, lumaRow + (x + 1) * ACROSS);
-    }
-    for (let copy = 1; copy < DOWN; copy++) frame.copyWithin(lumaRow + copy * VIDEO_WIDTH, lumaRow, lumaRow + VIDEO_WIDTH);
-    const chromaRow = row * (DOWN / 2) * chromaWidth;
-    for (let i = 0; i < chromaWidth; i++) {
-      const left = 3 * tga[pixels + Math.floor((2 * i) / ACROSS)];
-      const right = 3 * tga[pixels + Math.floor((2 * i + 1) / ACROSS)];
-      frame[uAt + chromaRow + i] = Math.round((yuv[left + 1] + yuv[right + 1]) / 2);
-      frame[vAt + chromaRow + i] = Math.round((yuv[left + 2] + yuv[right + 2]) / 2);
-    }
-    for (let copy = 1; copy < DOWN / 2; copy++) {
-      frame.copyWithin(uAt + chromaRow + copy * chromaWidth, uAt + chromaRow, uAt + chromaRow + chromaWidth);
-      frame.copyWithin(vAt + chromaRow + copy * chromaWidth, vAt + chromaRow, vAt + chromaRow + chromaWidth);
-    }
-  }
-  return frame;
+// Pictures handed to the worker ahead of the encoder.
+const PICTURES_AHEAD = 4;
+
+// The sound of picture `n`, as 8-bit samples: picture n has those from
+// n × samples / pictures on.
+async function soundOf(wav, samples, images, n) {
+  if (!wav) return new Uint8Array(0);
+  const from = WAV_HEADER + Math.floor((n * samples) / images);
+  const to = WAV_HEADER + Math.floor(((n + 1) * samples) / images);
+  return new Uint8Array(await wav.slice(from, to).arrayBuffer());
 }
 
-// Where the MP4 goes: the user's file, written in place, or a blob.
-function makeTarget(handle) {
-  if (handle) {
-    return handle.createWritable().then((writable) => ({ target: new StreamTarget(writable), writable, fastStart: false }));
-  }
-  const pieces = [];
-  let blob = new Blob([]);
-  let held = 0;
-  const fold = () => {
-    blob = new Blob([blob, ...pieces.splice(0)]);
-    held = 0;
+// A video of the run's pictures into the file `handle`, or with none, into a
+// blob. `stop()` ends it early: a file then holds the pictures made so far,
+// and no blob is made. `ended` settles with { failure, stopped, kept, added,
+// blob }, or fails with `signal`'s reason once it is aborted.
+export function startVideo({ files, images, samples, can, handle, signal, onProgress }) {
+  let stopped = false;
+  const video = videoClient(startWorker('video-source'), () => {});
+  signal.addEventListener('abort', () => video.end(signal.reason), { once: true });
+  const ended = (async () => {
+    let added = 0;
+    let failure = null;
+    let blob = null;
+    const encoded = async (picture) => {
+      await picture;
+      added += 1;
+      onProgress(added / images);
+    };
+    try {
+      await video.start({ handle, rate: pictureRate(images, samples), codec: can.codec, soundCodec: samples > 0 ? can.soundCodec : null });
+      const wav = samples > 0 ? await files.blob('BOOK.WAV') : null;
+      const ahead = [];
+      for (let n = 0; n < images && !stopped; n++) {
+        if (ahead.length >= PICTURES_AHEAD) await encoded(ahead.shift());
+        // Copies, which go to the worker.
+        const tga = await files.read(imageName(n));
+        const picture = video.picture(n, tga, await soundOf(wav, samples, images, n));
+        picture.catch(() => {});
+        ahead.push(picture);
+      }
+      while (ahead.length > 0) await encoded(ahead.shift());
+      if (!stopped || handle) blob = await video.finish();
+    } catch (error) {
+      if (signal.aborted) throw signal.reason;
+      failure = errorText(error);
+    } finally {
+      video.end();
+    }
+    return { failure, stopped, kept: handle !== null, added, blob };
+  })();
+  return {
+    stop() {
+      stopped = true;
+    },
+    ended,
   };
-  const writable = new WritableStream({
-    write(chunk) {
-      pieces.push(chunk);
-      held += chunk.length;
-      if (held >= BLOB_PIECE) fold();
-    },
-  });
-  return Promise.resolve({
-    target: new AppendOnlyStreamTarget(writable), writable: null, fastStart: 'fragmented',
-    blob: () => {
-      fold();
-      return blob;
-    },
-  });
 }
-
-let made = null;  // { output, video, sound, place, rate, samplesAdded }
-
-async function start({ handle, rate, codec, soundCodec }) {
-  const place = await makeTarget(handle);
-  const output = new Output({ format: new Mp4OutputFormat({ fastStart: place.fastStart }), target: place.target });
-  const video = new VideoSampleSource({
-    // A key frame every 10 s: after each, this encoder takes some pictures to
-    // come back to full sharpness.
-    codec: 'avc', fullCodecString: codec, bitrate: VIDEO_BITRATE, latencyMode: 'quality', keyFrameInterval: 10,
-  });
-  output.addVideoTrack(video, { frameRate: rate });
-  let sound = null;
-  if (soundCodec) {
-    sound = new AudioSampleSource({ codec: soundCodec, bitrate: SOUND_BITRATE, transform: { sampleRate: 48000 } });
-    output.addAudioTrack(sound);
-  }
-  await output.start();
-  made = { output, video, sound, place, rate, samplesAdded: 0 };
-}
-
-// Picture `number`, and the sound that goes with it.
-async function add({ number, tga, samples }) {
-  if (made.sound && samples.length > 0) {
-    const piece = new AudioSample({
-      data: samples, format: 'u8', numberOfChannels: 1, sampleRate: SAMPLE_RATE, timestamp: made.samplesAdded / SAMPLE_RATE,
-    });
-    made.samplesAdded += samples.length;
-    await made.sound.add(piece);
-    piece.close();
-  }
-  const picture = new VideoSample(enlarged(tga), {
-    format: 'I420', codedWidth: VIDEO_WIDTH, codedHeight: VIDEO_HEIGHT, colorSpace: COLOUR_SPACE,
-    timestamp: number / made.rate, duration: 1 / made.rate,
-  });
-  await made.video.add(picture);
-  picture.close();
-}
-
-async function finish() {
-  await made.output.finalize();
-  return made.place.blob ? made.place.blob() : null;
-}
-
-const errorText = (error) => (error && error.name && error.message ? error.name + ': ' + error.message : String(error));
-
-// Messages are handled one after another, in order.
-let queue = Promise.resolve();
-self.onmessage = (event) => {
-  const message = event.data;
-  queue = queue.then(async () => {
-    if (message.type === 'start') {
-      await start(message);
-      self.postMessage({ type: 'started' });
-    } else if (message.type === 'picture') {
-      await add(message);
-      self.postMessage({ type: 'added', number: message.number });
-    } else if (message.type === 'finish') {
-      self.postMessage({ type: 'finished', blob: await finish() });
-    }
-  }).catch((error) => {
-    self.postMessage({ type: 'failed', error: errorText(error) });
-    queue = new Promise(() => {});  // nothing after a failure
-  });
-};

@@ -4,6 +4,7 @@ import { closeSync, existsSync, fstatSync, ftruncateSync, mkdirSync, mkdtempSync
          symlinkSync, unlinkSync, writeSync } from 'node:fs';
 import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import { createServer } from 'node:net';
+import { createServer as createHttpServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { crc32 } from 'node:zlib';
 import puppeteer from 'puppeteer-core';
@@ -13,6 +14,25 @@ export const BROWSERS = {
   chromium: { path: process.env.CHROMIUM || '/usr/bin/chromium', package: 'chromium' },
   firefox: { path: process.env.FIREFOX || '/usr/bin/firefox-esr', package: 'firefox-esr' },
 };
+
+// Exits 77, which CTest reports as skipped, when the browser is not installed.
+export function skipUnlessInstalled(engine) {
+  if (existsSync(BROWSERS[engine].path)) return;
+  console.log(`skipped: ${BROWSERS[engine].path} is not installed (Debian package ${BROWSERS[engine].package})`);
+  process.exit(77);
+}
+
+// The page served from 127.0.0.1, as from any web server, and `floor` at
+// the addresses that begin /floor.
+export async function servePage(pagePath, floor = null) {
+  const server = createHttpServer((request, response) => {
+    response.writeHead(200, { 'content-type': 'text/html' });
+    response.end(floor !== null && request.url.startsWith('/floor') ? floor : readFileSync(pagePath));
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  const origin = `http://127.0.0.1:${server.address().port}`;
+  return { origin, address: origin + '/movie-extract.html', close: () => server.close() };
+}
 
 // The flags and settings keep the browser from reaching for the network on
 // its own. Firefox saves every download into one folder of its own, without

@@ -9,19 +9,15 @@
 // Exits 77, which CTest reports as skipped, when the browser is not installed.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { closeSync, existsSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, statSync, writeFileSync, writeSync } from 'node:fs';
+import { closeSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, statSync, writeFileSync, writeSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
-import { createServer } from 'node:http';
 import { unzipSync } from 'fflate';
-import { BROWSERS, startBrowser, openPage, convertIn, shown, rendererPeakMiB, convertNatively, download, downloadTo,
+import { skipUnlessInstalled, servePage, startBrowser, openPage, convertIn, shown, rendererPeakMiB, convertNatively, download, downloadTo,
          nativeSizesAndCrcs, zipDirectory,
          chunkHead, writeMovieIn, rgbOf } from './browser.mjs';
 
 const [pagePath, converter, makeDemoMovie, movieBench, scratchRoot, engine = 'chromium'] = process.argv.slice(2);
-if (!existsSync(BROWSERS[engine].path)) {
-  console.log(`skipped: ${BROWSERS[engine].path} is not installed (Debian package ${BROWSERS[engine].package})`);
-  process.exit(77);
-}
+skipUnlessInstalled(engine);
 const scratch = mkdtempSync(scratchRoot + '/page-test-');
 after(() => rmSync(scratch, { recursive: true, force: true }));
 
@@ -296,14 +292,8 @@ const PLACES = [
 ];
 
 test('served by a web server, it saves into the place chosen first, says what the command line says, and says when it cannot', { ...LIMIT, ...chromiumOnly }, async (t) => {
-  const server = createServer((request, response) => {
-    response.writeHead(200, { 'content-type': 'text/html' });
-    response.end(readFileSync(pagePath));
-  });
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  t.after(() => server.close());
-  const origin = `http://127.0.0.1:${server.address().port}`;
-  const address = origin + '/movie-extract.html';
+  const { origin, address, close } = await servePage(pagePath);
+  t.after(close);
   const want = native(demoPath);
   for (const place of PLACES) {
     const page = await browser.newPage();
@@ -489,13 +479,8 @@ test('"Save as video (.mp4)" makes an H.264 video of the pictures at 4:3 with th
   // The demo's video goes into a file of the private file system, chosen
   // as a user would choose one, the page served from 127.0.0.1; the other
   // one is downloaded from the page opened from disk.
-  const server = createServer((request, response) => {
-    response.writeHead(200, { 'content-type': 'text/html' });
-    response.end(readFileSync(pagePath));
-  });
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  t.after(() => server.close());
-  const served = `http://127.0.0.1:${server.address().port}/movie-extract.html`;
+  const { address: served, close } = await servePage(pagePath);
+  t.after(close);
   for (const movie of [{ path: demoPath, name: 'demo.mp4', chosen: 'saved.mp4' }, { path: longer, name: 'demo seven times.mp4', stops: true }]) {
     const folder = mkdtempSync(scratch + '/native-');
     const want = convertNatively(converter, movie.path, folder);

@@ -9,16 +9,13 @@
 // Exits 77, which CTest reports as skipped, when chromium is not installed.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { existsSync, mkdtempSync, rmSync, statSync } from 'node:fs';
+import { mkdtempSync, rmSync, statSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
-import { BROWSERS, convertIn, downloadTo, nativeSizesAndCrcs, openPage, shown, startBrowser, zipDirectory } from './browser.mjs';
+import { skipUnlessInstalled, convertIn, downloadTo, nativeSizesAndCrcs, openPage, shown, startBrowser, zipDirectory } from './browser.mjs';
 
 const PICTURES = 66300;
 const [pagePath, converter, movieBench, scratchRoot] = process.argv.slice(2);
-if (!existsSync(BROWSERS.chromium.path)) {
-  console.log(`skipped: ${BROWSERS.chromium.path} is not installed (Debian package chromium)`);
-  process.exit(77);
-}
+skipUnlessInstalled('chromium');
 const scratch = mkdtempSync(scratchRoot + '/zip64-test-');
 after(() => rmSync(scratch, { recursive: true, force: true }));
 

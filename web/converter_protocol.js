@@ -1,0 +1,31 @@
+// The boundary between the page and the converter's worker.
+//
+// Asked:  { type: 'convert', name, size, reads }: converts the movie, whose
+//         bytes come through the port `reads` (web/movie_reads.js). On its
+//         way, every 50 ms, progress { lines, read, files }: the lines
+//         printed, how far it has come through the movie, and the files
+//         finished, or parts of them ({ name, at, bytes, done }), whose
+//         buffers are the page's from then on. The answer, the same with
+//         { status, memory } added, and `unreadable` when the movie could
+//         not be read.
+// Told:   { type: 'taken', bytes }: the page has taken so many bytes;
+//         { type: 'refused' }: the page keeps no more files;
+//         { type: 'stop' }: the Stop button.
+import { connect, serve } from './rpc.js';
+
+export function converterClient(worker, onBroken) {
+  const converter = connect(worker, onBroken);
+  return {
+    convert: (movie, reads, onBatch) => converter.request('convert', { name: movie.name, size: movie.size, reads },
+                                                          { transfer: [reads], onProgress: onBatch }),
+    taken: (bytes) => converter.tell('taken', { bytes }),
+    refuse: () => converter.tell('refused'),
+    stop: () => converter.tell('stop'),
+    end: (reason) => converter.end(reason),
+  };
+}
+
+// `actions`: { convert(message, progress), taken, refused, stop }.
+export function serveConverter(actions) {
+  serve(globalThis, actions);
+}

@@ -1,0 +1,87 @@
+// The converter's worker. It is made, and the converter's WebAssembly
+// compiled, before a movie is chosen; then it converts one movie.
+//
+// The contract with the converter's C++ (the EM_JS functions of
+// movie/movie_file_web.cpp, output/output_file_web.cpp and
+// driver/interruption_web.cpp, and driver/main_web.cpp) is the converter's
+// Module, made here:
+//   page_convert()                 converts ./BOOK.MOV, returns the exit status;
+//   print, printErr                each line written to stdout or stderr;
+//   giveWay()                      every 50 ms: hands the page what is done,
+//                                  then resolves 1 once Stop was pressed, else 0;
+//   movie.copy(position, out)      bytes copied, 0 while on their way, -1 unreadable;
+//   movie.arrival(position)        resolves once the piece at `position` is there;
+//   movie.reached(position)        a seek: the bytes passed over count as read;
+//   pageFiles.create(name)         an id, or -1 once the page refused;
+//   pageFiles.write(id, bytes, at) at -1 appends; 0, 1 out of memory, 2 refused;
+//   pageFiles.length(id), .close(id) (0, 1 or 2 as write), .discard(id);
+//   pageFiles.behind()             whether too much is on its way to the page;
+//   pageFiles.caughtUp()           resolves once the page has taken enough.
+// Asyncify turns the waits for a promise into returns to this worker's
+// event loop.
+import { serveConverter } from './converter_protocol.js';
+import { transferring } from './rpc.js';
+import { readsFrom } from './movie_reads.js';
+import { makeMovie } from './movie_pieces.js';
+import { makePageFiles } from './page_files.js';
+import { errorText } from './words.js';
+
+let stopAsked = false;
+const lines = [];
+let movie = null;
+let pageFiles = null;
+let progress = null;
+
+// Giving way waits on a message through a channel of the worker's own,
+// which no browser slows as it slows timers in a background tab.
+const channel = new MessageChannel();
+let given = null;
+channel.port1.onmessage = () => given();
+
+// What the page has yet to see, and the buffers that go with it.
+function batch(extra = {}) {
+  const [files, transfer] = pageFiles.takeBatch();
+  const unreadable = movie.failure ? { unreadable: errorText(movie.failure) } : {};
+  return [{ ...extra, ...unreadable, files, lines: lines.splice(0), read: movie.read }, transfer];
+}
+
+const hand = () => progress(...batch());
+
+// emscripten's output, put before this script, defines createConverter.
+const converterMade = globalThis.createConverter({
+  print: (line) => lines.push(line),
+  printErr: (line) => lines.push(line),
+  giveWay: () => {
+    hand();
+    return new Promise((resolve) => {
+      given = () => resolve(stopAsked ? 1 : 0);
+      channel.port2.postMessage(0);
+    });
+  },
+});
+
+serveConverter({
+  async convert({ size, reads }, onProgress) {
+    const converter = await converterMade;
+    progress = onProgress;
+    movie = makeMovie(size, readsFrom(reads));
+    pageFiles = makePageFiles(hand);
+    converter.movie = movie;
+    converter.pageFiles = pageFiles;
+    const FS = converter.FS;
+    // The worker's file system knows the movie by its size; its bytes come
+    // from the pieces.
+    FS.mkdir('/chosen');
+    FS.mount(FS.filesystems.WORKERFS, { files: [{ name: 'movie', size, lastModifiedDate: new Date() }] }, '/chosen');
+    FS.mkdir('/movie');
+    FS.chdir('/movie');
+    FS.symlink('/chosen/movie', '/movie/BOOK.MOV');
+    const status = await converter.ccall('page_convert', 'number', [], [], { async: true });
+    return transferring(...batch({ status, memory: converter.HEAP8.length }));
+  },
+  taken: ({ bytes }) => pageFiles && pageFiles.taken(bytes),
+  refused: () => pageFiles && pageFiles.refuse(),
+  stop: () => {
+    stopAsked = true;
+  },
+});

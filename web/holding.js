@@ -1,0 +1,124 @@
+// The bytes of the files the converter hands the page, held until they are
+// saved or no longer wanted, a piece at a time (a file comes in one piece,
+// or a long one in several).
+//
+// This module owns the bytes it holds. A buffer held here never leaves it:
+// whatever it gives out, to be read, played, made into a video or put into
+// a .zip, is a copy or a blob. A buffer it hands to the keeper on purpose,
+// to become a blob, is no longer held from that moment, and a read of that
+// piece waits for the blob.
+//
+// Pieces parked for later (the files kept for a .zip, the parts of a long
+// file) are moved out of the page's memory into blobs once more than
+// `moveFrom` bytes are held. `room()` tells when the page holds few enough,
+// `most`, to take more.
+
+import { errorText } from './words.js';
+
+// Bytes joined into one new array.
+function joined(arrays, size) {
+  const bytes = new Uint8Array(size);
+  let at = 0;
+  for (const array of arrays) {
+    bytes.set(array, at);
+    at += array.length;
+  }
+  return bytes;
+}
+
+const MOVED_AT_ONCE = 2 << 20;
+
+// `keeper` moves bytes into blobs (web/keeper_protocol.js); `failed` hears
+// why they could not be kept.
+export function makeHolding({ moveFrom, most }, keeper, throughResponse, failed) {
+  let mostHeld = most;
+  const parked = [];
+  let held = 0;
+  let moving = null;
+  let waiting = [];
+  const wakeIfRoom = () => {
+    if (held > mostHeld) return;
+    for (const wake of waiting) wake();
+    waiting = [];
+  };
+  const moveSome = async () => {
+    const batch = [];
+    let size = 0;
+    while (parked.length > 0 && size < MOVED_AT_ONCE) {
+      const piece = parked.shift();
+      if (!(piece.data instanceof Uint8Array)) continue;
+      batch.push(piece);
+      size += piece.size;
+    }
+    const parts = batch.map((piece) => piece.data);
+    const whole = (part) => part.byteOffset === 0 && part.byteLength === part.buffer.byteLength;
+    const blobs = keeper.move(parts, throughResponse, parts.filter(whole).map((part) => part.buffer));
+    // The buffers are the keeper's now: a read of these pieces waits for their blobs.
+    batch.forEach((piece, i) => {
+      piece.data = blobs.then((made) => made[i]);
+      piece.data.catch(() => {});
+    });
+    const made = await blobs;
+    batch.forEach((piece, i) => {
+      if (piece.data !== null) piece.data = made[i];
+      held -= piece.size;
+    });
+    wakeIfRoom();
+  };
+  const move = async () => {
+    while (held > moveFrom && parked.some((piece) => piece.data instanceof Uint8Array)) await moveSome();
+  };
+  const all = (pieces) => Promise.all(pieces.map((piece) => {
+    if (piece.data === null) throw new Error('a file no longer held was read');
+    return piece.data;
+  }));
+  return {
+    piece(bytes, park) {
+      const piece = { data: bytes, size: bytes.length };
+      held += piece.size;
+      if (park) {
+        parked.push(piece);
+        if (!moving && held > moveFrom) {
+          moving = move().catch((error) => failed(new Error('The files could not be kept: ' + errorText(error))))
+            .finally(() => { moving = null; });
+        }
+      }
+      return piece;
+    },
+    // The piece is saved, or no longer wanted.
+    release(piece) {
+      if (piece.data instanceof Uint8Array) held -= piece.size;
+      piece.data = null;
+      wakeIfRoom();
+    },
+    room() {
+      if (held <= mostHeld) return Promise.resolve();
+      return new Promise((resolve) => waiting.push(resolve));
+    },
+    // Nothing more will be saved: no one waits for room.
+    abandon() {
+      mostHeld = Infinity;
+      wakeIfRoom();
+    },
+    // Every piece is where it can be read: none is on its way out.
+    moved: () => moving || Promise.resolve(),
+    // A file's bytes: a copy.
+    async copyOf(pieces, size) {
+      const parts = await all(pieces);
+      if (parts.every((part) => part instanceof Uint8Array)) return joined(parts, size);
+      return new Uint8Array(await new Blob(parts).arrayBuffer());
+    },
+    // A file as a blob, which holds a copy of bytes still here.
+    blobOf: async (pieces) => new Blob(await all(pieces)),
+    // A file for the zip writer, and what may be handed to it: a blob where
+    // any of its pieces is one, else a copy of its bytes, whose buffer goes.
+    // WebKit's workers may read no blob made by a page opened from disk, and
+    // there nothing is moved into blobs.
+    async zipInput(pieces, size) {
+      const parts = await all(pieces);
+      if (!parts.every((part) => part instanceof Uint8Array)) return { input: new Blob(parts), transfer: [] };
+      const bytes = joined(parts, size);
+      return { input: bytes, transfer: [bytes.buffer] };
+    },
+  };
+}

@@ -1,0 +1,59 @@
+// The movie's bytes in the converter's worker, as the converter reads them
+// (movie/movie_file_web.cpp): a piece at a time, one piece ahead of the one
+// it reads from. A read of the file costs about the same whatever its size
+// up to some MiB, and the reading side hands each piece over at no cost,
+// but the page takes its bytes in one task, which must stay short.
+const PIECE = 8 << 20;
+
+// `read(at, length)` fetches a piece (web/movie_reads.js).
+export function makeMovie(size, read) {
+  const pieces = new Map();  // offset -> { arrival, bytes } (bytes null until it is there)
+  let current = null;        // { at, bytes }
+  let failure = null;
+  let reached = 0;
+  const ask = (at) => {
+    if (at >= size || pieces.has(at)) return;
+    const piece = { bytes: null };
+    piece.arrival = read(at, Math.min(PIECE, size - at)).then((bytes) => {
+      piece.bytes = bytes;
+    }, (error) => {
+      failure = failure || error;
+    });
+    pieces.set(at, piece);
+  };
+  return {
+    get read() { return reached; },
+    get failure() { return failure; },
+    // Bytes copied into `out` from `position`: 0 while their piece is on its
+    // way, -1 when it could not be read.
+    copy(position, out) {
+      if (failure !== null || position >= size) return -1;
+      if (!current || position < current.at || position >= current.at + current.bytes.length) {
+        const piece = pieces.get(position);
+        if (!piece) {
+          // A seek, or the first read: the pieces asked for ahead are of no use.
+          pieces.clear();
+          ask(position);
+          return 0;
+        }
+        if (!piece.bytes) return 0;
+        pieces.delete(position);
+        current = { at: position, bytes: piece.bytes };
+        ask(position + piece.bytes.length);
+      }
+      const from = position - current.at;
+      const count = Math.min(out.length, current.bytes.length - from);
+      out.set(current.bytes.subarray(from, from + count));
+      reached = Math.max(reached, position + count);
+      return count;
+    },
+    // How far the converter has come: bytes it passes over count as read.
+    reached(position) {
+      reached = Math.max(reached, Math.min(position, size));
+    },
+    arrival(position) {
+      const piece = pieces.get(position);
+      return piece && !piece.bytes ? piece.arrival : Promise.resolve();
+    },
+  };
+}

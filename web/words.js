@@ -1,0 +1,94 @@
+// What the page says, in words: every text it makes from a run's numbers.
+import { SAMPLE_RATE, imageName } from './picture.js';
+
+// The browser's words for an error: "QuotaExceededError: …".
+export function errorText(error) {
+  return error && error.name && error.message ? error.name + ': ' + error.message
+    : error && error.message ? error.message : String(error);
+}
+
+// "1 picture", "90 pictures".
+export function picturesText(count) {
+  return count === 1 ? '1 picture' : count + ' pictures';
+}
+
+// "90 pictures and 6.0 s of sound", "1 picture, no sound".
+export function amount(images, samples, noSound = ', no sound') {
+  const pictures = picturesText(images);
+  return samples > 0 ? pictures + ' and ' + (samples / SAMPLE_RATE).toFixed(1) + ' s of sound' : pictures + noSound;
+}
+
+// How a run ended, from its exit status and the command line's lines: the
+// headline and its kind.
+export function headline({ images, samples, failure, movieName }, status, lines) {
+  if (status === 0) return ['Complete: ' + amount(images, samples), 'complete'];
+  if (status >= 128) return ['Stopped after ' + amount(images, samples), 'stopped'];
+  if (status === 2) {
+    if (/may not be a movie of this kind$|header cut short \(\d+ of \d+ bytes\)$/m.test(lines)) {
+      return ['Not a movie of this kind, or cut off before its first chunk: nothing was made', 'not-a-movie'];
+    }
+    const at = /: chunk at offset (\d+): /.exec(lines);
+    const kept = images === 0 && samples === 0 ? 'nothing before it was kept'
+      : amount(images, samples, '') + ' before it ' + (images === 1 && samples === 0 ? 'was' : 'were') + ' kept';
+    return [(at ? 'Damaged at byte ' + at[1] : 'Damaged') + ': ' + kept, 'damaged'];
+  }
+  const last = lines.trimEnd().split('\n').pop().replace(/^movie-extract: /, '');
+  const reason = failure || last.replaceAll('BOOK.MOV', movieName) || 'the converter ended with status ' + status;
+  return ['Failed: ' + reason, 'failed'];
+}
+
+export function detailsNote(status, lines, movieName) {
+  return 'Exit status ' + status + '. ' + (lines === '' ? 'The command line prints nothing for this movie.'
+    : movieName !== 'BOOK.MOV' ? 'BOOK.MOV below is ' + movieName + '.' : 'What the command line prints:');
+}
+
+export const NOT_A_MOVIE_NOTICE = 'Try another file: this page takes only the kind of movie described above.';
+
+// What the command line says of images an earlier run left after this
+// run's last one.
+export function earlierImagesLine(first, count) {
+  const one = count === 1;
+  return count + (one ? ' image from an earlier run follows (' : ' images from an earlier run follow (') +
+    imageName(first) + (one ? '' : ' to ' + imageName(first + count - 1)) +
+    '); a video made from this folder would show ' + (one ? 'it' : 'them');
+}
+
+export function sizeText(bytes) {
+  if (bytes < 1e6) return Math.max(1, Math.round(bytes / 1e3)) + ' KB';
+  if (bytes < 1e9) return (bytes / 1e6).toFixed(1) + ' MB';
+  return (bytes / 1e9).toFixed(2) + ' GB';
+}
+
+// A file named after the movie: clip.mov gives clip.zip, BOOK gives
+// BOOK.zip, .mov gives movie.zip.
+export function namedAfter(movieName, extension) {
+  return (movieName.replace(/\.[^.]*$/, '') || 'movie') + extension;
+}
+
+export function droppedNote(name, count) {
+  return count > 1 ? 'Took ' + name + ', the first of the ' + count + ' files dropped: the page converts one movie at a time.' : '';
+}
+
+// The question before another movie takes the place of the last one.
+export function replaceQuestion(last, next, { converting, video }) {
+  return converting ? last + ' is still being converted. Stop it, and convert ' + next + ' instead?'
+    : video ? 'A video of ' + last + ' is being made. Stop it, and convert ' + next + ' instead?'
+      : 'The files made from ' + last + ' have not been saved. Convert ' + next + ' instead, and lose them?';
+}
+
+export function zipProgress(taken, count) {
+  return 'Making the .zip… ' + taken.toLocaleString('en') + ' of ' + count.toLocaleString('en') + ' files';
+}
+
+export function soundCodecNote(soundCodec) {
+  return soundCodec === 'aac' ? 'The sound goes in as AAC.'
+    : 'The sound goes in as Opus, since this browser has no AAC encoder; some Apple and editing apps do not import Opus.';
+}
+
+// How a video ended: saved, stopped or failed.
+export function videoEnd({ failure, stopped, kept, added, name, images, samples, soundCodec }) {
+  if (failure) return 'Failed: the video could not be made: ' + failure;
+  if (stopped) return kept ? 'Stopped: ' + name + ' holds the first ' + picturesText(added) + '.' : 'Stopped: no video was saved.';
+  return 'Saved ' + name + ': ' + picturesText(images) + ' in 1600 × 1200' +
+    (samples === 0 ? '.' : ', the sound in ' + (soundCodec === 'aac' ? 'AAC.' : 'Opus.'));
+}
