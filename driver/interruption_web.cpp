@@ -4,7 +4,8 @@
 // return to the worker's event loop). The worker then hands the page the
 // files and lines of those 50 ms and how far the run has come. Giving way
 // waits on a message, not a timer, so that a page in a background tab,
-// whose timers the browser slows, converts at its full pace.
+// whose timers the browser slows, converts at its full pace. The contract
+// with the worker is written at the top of web/converter_worker.js.
 #include "driver/interruption.h"
 
 #include <emscripten.h>

@@ -1,5 +1,6 @@
-// The web page's entry: its worker calls page_convert once for the movie the
-// user chose, which it has put in the current folder as BOOK.MOV.
+// The web page's entry: its worker (web/converter_worker.js) calls
+// page_convert once for the movie the user chose, which it has put in the
+// current folder as BOOK.MOV.
 #include <cstdio>
 #include <emscripten.h>
 

@@ -1,6 +1,7 @@
 // The movie in the web page. The converter runs in a worker, and not every
 // browser lets a worker read the file the user chose: the page reads it, a
-// piece at a time, and hands the pieces to the worker (web/worker.js). The
+// piece at a time, and hands the pieces to the worker (web/movie_pieces.js;
+// the whole contract is written at the top of web/converter_worker.js). The
 // worker's file system knows the movie's name and size; its bytes come from
 // the pieces, and a read waits, through Asyncify, for a piece on its way.
 #include "movie/movie_file.h"

@@ -1,6 +1,7 @@
 // Output files in the web page. The converter runs in a worker, which hands
 // every finished file, and a long file's bytes as they grow, to the page
-// (web/worker.js). The page keeps them out of its own memory or saves them
+// (web/page_files.js; the whole contract with the worker is written at the
+// top of web/converter_worker.js). The page keeps them out of its own memory or saves them
 // where the user chose. When the page falls behind, the converter waits,
 // through Asyncify, until it has caught up: however long the movie, only a
 // bounded part of the outputs is ever on its way.

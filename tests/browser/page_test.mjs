@@ -9,7 +9,7 @@
 // Exits 77, which CTest reports as skipped, when the browser is not installed.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { closeSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, statSync, writeFileSync, writeSync } from 'node:fs';
+import { closeSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, statSync, truncateSync, writeFileSync, writeSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
 import { unzipSync } from 'fflate';
 import { skipUnlessInstalled, servePage, startBrowser, openPage, convertIn, shown, rendererPeakMiB, convertNatively, download, downloadTo,
@@ -167,9 +167,13 @@ test('choosing the same movie again converts it again, and asks first while its 
 
 test('the preview follows the slider and the keys, and the page reads well at 360 px, in the dark, and to a screen reader', LIMIT, async (t) => {
   const page = await openPage(browser, pagePath, foreign);
-  await page.setViewport({ width: 360, height: 800 });
+  await page.setViewport({ width: 360, height: 640 });
   await convertIn(page, demoPath);
   const want = native(demoPath);
+  // The bar and the outcome brought into view on a phone's screen.
+  const inView = await page.evaluate(() => ['progress', 'outcome'].map((id) => document.getElementById(id).getBoundingClientRect())
+    .every((box) => box.top >= 0 && box.bottom <= innerHeight));
+  assert.ok(inView, 'the bar and the outcome in view at 360 × 640');
   const picture = async (number, how) => {
     await page.waitForFunction((text) => document.getElementById('picture-number').textContent === text, {}, `${number + 1} of 90`);
     assert.equal(await page.$eval('#picture', (slider) => slider.getAttribute('aria-valuetext')), `picture ${number + 1} of 90`, how);
@@ -212,6 +216,7 @@ test('the preview follows the slider and the keys, and the page reads well at 36
   const reached = Number(await page.$eval('#picture', (slider) => slider.value));
   assert.ok(reached >= 8 && reached <= 25, 'a second of playing reached picture ' + reached);
   assert.equal(await page.evaluate(() => document.activeElement.id), 'play', 'the focus stays on Play');
+  expectSameFiles(await downloadZip(page, 'demo.zip'), want.files, 'the .zip saved after playing');
   await t.test('dark, and announced', engine === 'chromium' ? {} : { skip: 'this browser\'s driver emulates no dark setting and gives no accessibility tree' }, async () => {
     const ground = () => page.evaluate(() => getComputedStyle(document.body).backgroundColor);
     const light = await ground();
@@ -261,6 +266,54 @@ test('Stop inside a long sound chunk ends the run within a second, with BOOK.WAV
   assert.ok(samples > demoSamples && samples < demoSamples + LONG, `${samples} samples`);
   assert.equal(files.size, 91);
   await page.close();
+  nothingForeign();
+});
+
+// Faults from outside the page where it meets the converter: a movie that
+// changes on disk as it is read, the converter's worker out of memory, the
+// keeper's worker unable to keep the files (past 192 MiB, they are moved
+// into blobs). Each run ends in words, never hangs, and prints no error.
+const inWorker = async (page, isIt, fault) => {
+  for (let tries = 0; tries < 50; tries++, await new Promise((resolve) => setTimeout(resolve, 100))) {
+    for (const worker of page.workers()) if (await worker.evaluate(isIt)) return worker.evaluate(fault);
+  }
+  throw new Error('no such worker');
+};
+const isConverter = () => typeof self.createConverter === 'function';
+const FAULTS = [
+  { name: 'a movie changed on disk', size: 60 << 20, outcome: /^Failed: changed\.mov could not be read: NotReadableError: /,
+    during: (page, path) => truncateSync(path, 1 << 20) },
+  { name: 'no memory in the converter\'s worker', size: 0, chromium: true, outcome: /^Failed: BOOK\.WAV: Out of memory$/,
+    before: (page) => inWorker(page, isConverter, () => {
+      Uint8Array.prototype.slice = () => { throw new RangeError('Array buffer allocation failed'); };
+    }) },
+  { name: 'a keeper that cannot keep', size: 200 << 20, chromium: true,
+    outcome: /^Failed: The files could not be kept: QuotaExceededError: the disk is full$/,
+    before: (page) => inWorker(page, () => !(typeof self.createConverter === 'function'), () => {
+      self.Blob = class { constructor() { throw new DOMException('the disk is full', 'QuotaExceededError'); } };
+    }) },
+];
+test('faults from outside end the run with "Failed" and the reason', LIMIT, async (t) => {
+  for (const fault of FAULTS) {
+    if (fault.chromium && engine !== 'chromium') {
+      t.diagnostic(fault.name + ': skipped, only chromium\'s driver reaches into workers');
+      continue;
+    }
+    const path = writeMovie('changed.mov', Buffer.concat([demo, chunkHead(2, fault.size)]), demo.length + 5 + fault.size);
+    const page = await openPage(browser, pagePath, foreign);
+    const errors = [];
+    page.on('console', (message) => message.type() === 'error' && errors.push(message.text()));
+    if (fault.before) await fault.before(page);
+    const converted = convertIn(page, path);
+    if (fault.during) {
+      await page.waitForFunction(() => document.getElementById('progress').value > 0.2);
+      fault.during(page, path);
+    }
+    await converted;
+    assert.match((await shown(page)).outcome, fault.outcome, fault.name);
+    assert.deepEqual(errors, [], fault.name + ': errors in the console');
+    await page.close();
+  }
   nothingForeign();
 });
 
