@@ -9,6 +9,8 @@ export function serveReads(port, file) {
   serve(port, {
     async read({ at, length }) {
       const bytes = await file.slice(at, at + length).arrayBuffer();
+      // A file cut short since it was chosen: Firefox reads fewer bytes.
+      if (bytes.byteLength !== length) throw new DOMException('the file is shorter than when it was chosen', 'NotReadableError');
       return transferring(bytes, [bytes]);
     },
   });

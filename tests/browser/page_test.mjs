@@ -273,23 +273,25 @@ test('Stop inside a long sound chunk ends the run within a second, with BOOK.WAV
 // changes on disk as it is read, the converter's worker out of memory, the
 // keeper's worker unable to keep the files (past 192 MiB, they are moved
 // into blobs). Each run ends in words, never hangs, and prints no error.
-const inWorker = async (page, isIt, fault) => {
+// The converter's worker, once its script has run, and the keeper's.
+const inWorker = async (page, converter, fault) => {
   for (let tries = 0; tries < 50; tries++, await new Promise((resolve) => setTimeout(resolve, 100))) {
-    for (const worker of page.workers()) if (await worker.evaluate(isIt)) return worker.evaluate(fault);
+    const workers = page.workers();
+    const kinds = await Promise.all(workers.map((worker) => worker.evaluate(() => typeof self.createConverter === 'function')));
+    if (workers.length === 2 && kinds.includes(true)) return workers[kinds.indexOf(converter)].evaluate(fault);
   }
   throw new Error('no such worker');
 };
-const isConverter = () => typeof self.createConverter === 'function';
 const FAULTS = [
   { name: 'a movie changed on disk', size: 60 << 20, outcome: /^Failed: changed\.mov could not be read: NotReadableError: /,
     during: (page, path) => truncateSync(path, 1 << 20) },
   { name: 'no memory in the converter\'s worker', size: 0, chromium: true, outcome: /^Failed: BOOK\.WAV: Out of memory$/,
-    before: (page) => inWorker(page, isConverter, () => {
+    before: (page) => inWorker(page, true, () => {
       Uint8Array.prototype.slice = () => { throw new RangeError('Array buffer allocation failed'); };
     }) },
   { name: 'a keeper that cannot keep', size: 200 << 20, chromium: true,
     outcome: /^Failed: The files could not be kept: QuotaExceededError: the disk is full$/,
-    before: (page) => inWorker(page, () => !(typeof self.createConverter === 'function'), () => {
+    before: (page) => inWorker(page, false, () => {
       self.Blob = class { constructor() { throw new DOMException('the disk is full', 'QuotaExceededError'); } };
     }) },
 ];
