@@ -109,14 +109,19 @@ export function makeHolding({ moveFrom, most }, keeper, throughResponse, failed)
       return new Uint8Array(await new Blob(parts).arrayBuffer());
     },
     // A file as a blob, which holds a copy of bytes still here.
-    blobOf: async (pieces) => new Blob(await all(pieces)),
+    async blobOf(pieces) {
+      const parts = await all(pieces);
+      return parts.length === 1 && parts[0] instanceof Blob ? parts[0] : new Blob(parts);
+    },
     // A file for the zip writer, and what may be handed to it: a blob where
     // any of its pieces is one, else a copy of its bytes, whose buffer goes.
     // WebKit's workers may read no blob made by a page opened from disk, and
     // there nothing is moved into blobs.
     async zipInput(pieces, size) {
       const parts = await all(pieces);
-      if (!parts.every((part) => part instanceof Uint8Array)) return { input: new Blob(parts), transfer: [] };
+      // A blob of its own per file would cost chromium a call to its blob
+      // store each, some seconds for a long movie: a file in one blob goes as it is.
+      if (!parts.every((part) => part instanceof Uint8Array)) return { input: parts.length === 1 ? parts[0] : new Blob(parts), transfer: [] };
       const bytes = joined(parts, size);
       return { input: bytes, transfer: [bytes.buffer] };
     },

@@ -7,6 +7,7 @@ import { createServer } from 'node:net';
 import { createServer as createHttpServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { crc32 } from 'node:zlib';
+import { unzipSync } from 'fflate';
 import puppeteer from 'puppeteer-core';
 import { Builder } from 'selenium-webdriver';
 
@@ -14,6 +15,18 @@ export const BROWSERS = {
   chromium: { path: process.env.CHROMIUM || '/usr/bin/chromium', package: 'chromium' },
   firefox: { path: process.env.FIREFOX || '/usr/bin/firefox-esr', package: 'firefox-esr' },
 };
+
+// A scratch folder of the test's own, removed after it (`after`), and the
+// demo movie there.
+export function scratchWithDemo(root, name, makeDemoMovie, after) {
+  const scratch = mkdtempSync(`${root}/${name}-`);
+  after(() => rmSync(scratch, { recursive: true, force: true }));
+  if (makeDemoMovie) execFileSync(makeDemoMovie, [scratch + '/demo.mov']);
+  return { scratch, demoPath: scratch + '/demo.mov', demo: makeDemoMovie ? readFileSync(scratch + '/demo.mov') : null };
+}
+
+// A .zip's files: name -> bytes.
+export const unzipped = (zip) => new Map(Object.entries(unzipSync(new Uint8Array(zip))).map(([name, bytes]) => [name, Buffer.from(bytes)]));
 
 // Exits 77, which CTest reports as skipped, when the browser is not installed.
 export function skipUnlessInstalled(engine) {
@@ -125,13 +138,15 @@ export async function downloadTo(page, selector, name, folder, timeout = 60000) 
   return downloaded(folder + '/' + name, timeout);
 }
 
-// Opens the page from its file: address. Every request whose scheme is not
-// file:, blob: or data: is noted in `foreign`, and so is every attempt that
-// the page's own security policy stopped before it became a request.
-export async function openPage(browser, pagePath, foreign) {
+// Opens the page from its file: address, or from `address` where it is
+// served, after `before` (a script) where given. Every request whose scheme
+// is not file:, blob: or data:, nor the page's own address, is noted in
+// `foreign`, and so is every attempt that the page's own security policy
+// stopped before it became a request, and every error the page threw.
+export async function openPage(browser, pagePath, foreign, { address = 'file://' + pagePath, before = null } = {}) {
   const page = await browser.newPage();
   page.on('request', (request) => {
-    if (!/^(file|blob|data):/.test(request.url())) foreign.push(request.url());
+    if (request.url() !== address && !/^(file|blob|data):/.test(request.url())) foreign.push(request.url());
   });
   page.on('console', (message) => {
     if (/Content Security Policy/.test(message.text())) foreign.push('stopped: ' + message.text());
@@ -142,7 +157,8 @@ export async function openPage(browser, pagePath, foreign) {
   page.on('dialog', (dialog) => {
     if (dialog.type() === 'beforeunload') dialog.accept().catch(() => {});
   });
-  await page.goto('file://' + pagePath);
+  if (before) await page.evaluateOnNewDocument(before);
+  await page.goto(address);
   return page;
 }
 

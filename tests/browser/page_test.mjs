@@ -11,19 +11,13 @@ import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { closeSync, mkdtempSync, openSync, readFileSync, readdirSync, rmSync, statSync, truncateSync, writeFileSync, writeSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
-import { unzipSync } from 'fflate';
-import { skipUnlessInstalled, servePage, startBrowser, openPage, convertIn, shown, rendererPeakMiB, convertNatively, download, downloadTo,
+import { scratchWithDemo, skipUnlessInstalled, servePage, startBrowser, unzipped, openPage, convertIn, shown, rendererPeakMiB, convertNatively, download, downloadTo,
          nativeSizesAndCrcs, zipDirectory,
          chunkHead, writeMovieIn, rgbOf } from './browser.mjs';
 
 const [pagePath, converter, makeDemoMovie, movieBench, scratchRoot, engine = 'chromium'] = process.argv.slice(2);
 skipUnlessInstalled(engine);
-const scratch = mkdtempSync(scratchRoot + '/page-test-');
-after(() => rmSync(scratch, { recursive: true, force: true }));
-
-const demoPath = scratch + '/demo.mov';
-execFileSync(makeDemoMovie, [demoPath]);
-const demo = readFileSync(demoPath);
+const { scratch, demoPath, demo } = scratchWithDemo(scratchRoot, 'page-test', makeDemoMovie, after);
 
 const writeMovie = (name, bytes, size) => writeMovieIn(scratch, name, bytes, size);
 
@@ -34,10 +28,6 @@ function native(moviePath) {
   return convertNatively(converter, moviePath, folder);
 }
 
-// The .zip the page offers, unpacked.
-function unzipped(zip) {
-  return new Map(Object.entries(unzipSync(new Uint8Array(zip))).map(([name, bytes]) => [name, Buffer.from(bytes)]));
-}
 
 async function downloadZip(page, expectedName) {
   return unzipped(await download(page, '#download', expectedName, mkdtempSync(scratch + '/download-')));
@@ -270,50 +260,40 @@ test('Stop inside a long sound chunk ends the run within a second, with BOOK.WAV
 });
 
 // Faults from outside the page where it meets the converter: a movie that
-// changes on disk as it is read, the converter's worker out of memory, the
-// keeper's worker unable to keep the files (past 192 MiB, they are moved
-// into blobs). Each run ends in words, never hangs, and prints no error.
-// The converter's worker, once its script has run, and the keeper's.
+// changes on disk as it is read; put into a worker (the converter's once its
+// script has run, or the keeper's, which moves files into blobs past
+// 192 MiB), no memory and no blobs. Each run ends in words, with no error.
 const inWorker = async (page, converter, fault) => {
   for (let tries = 0; tries < 50; tries++, await new Promise((resolve) => setTimeout(resolve, 100))) {
-    const workers = page.workers();
-    const kinds = await Promise.all(workers.map((worker) => worker.evaluate(() => typeof self.createConverter === 'function')));
-    if (workers.length === 2 && kinds.includes(true)) return workers[kinds.indexOf(converter)].evaluate(fault);
+    const kinds = await Promise.all(page.workers().map((worker) => worker.evaluate(() => typeof self.createConverter === 'function')));
+    if (kinds.length === 2 && kinds.includes(true)) return page.workers()[kinds.indexOf(converter)].evaluate(fault);
   }
   throw new Error('no such worker');
 };
 const FAULTS = [
-  { name: 'a movie changed on disk', size: 60 << 20, outcome: /^Failed: changed\.mov could not be read: NotReadableError: /,
-    during: (page, path) => truncateSync(path, 1 << 20) },
-  { name: 'no memory in the converter\'s worker', size: 0, chromium: true, outcome: /^Failed: BOOK\.WAV: Out of memory$/,
-    before: (page) => inWorker(page, true, () => {
-      Uint8Array.prototype.slice = () => { throw new RangeError('Array buffer allocation failed'); };
-    }) },
-  { name: 'a keeper that cannot keep', size: 200 << 20, chromium: true,
-    outcome: /^Failed: The files could not be kept: QuotaExceededError: the disk is full$/,
-    before: (page) => inWorker(page, false, () => {
-      self.Blob = class { constructor() { throw new DOMException('the disk is full', 'QuotaExceededError'); } };
-    }) },
+  { name: 'a movie changed on disk', size: 60 << 20, outcome: /^Failed: changed\.mov could not be read: NotReadableError: / },
+  { name: 'no memory in the converter\'s worker', size: 0, converter: true, outcome: /^Failed: BOOK\.WAV: Out of memory$/,
+    fault: () => { Uint8Array.prototype.slice = () => { throw new RangeError('Array buffer allocation failed'); }; } },
+  { name: 'a keeper that cannot keep', size: 200 << 20, converter: false, outcome: /^Failed: The files could not be kept: QuotaExceededError: the disk is full$/,
+    fault: () => { self.Blob = class { constructor() { throw new DOMException('the disk is full', 'QuotaExceededError'); } }; } },
 ];
 test('faults from outside end the run with "Failed" and the reason', LIMIT, async (t) => {
-  for (const fault of FAULTS) {
-    if (fault.chromium && engine !== 'chromium') {
-      t.diagnostic(fault.name + ': skipped, only chromium\'s driver reaches into workers');
+  for (const row of FAULTS) {
+    if (row.fault && engine !== 'chromium') {
+      t.diagnostic(row.name + ': skipped, only chromium\'s driver reaches into workers');
       continue;
     }
-    const path = writeMovie('changed.mov', Buffer.concat([demo, chunkHead(2, fault.size)]), demo.length + 5 + fault.size);
+    const path = writeMovie('changed.mov', Buffer.concat([demo, chunkHead(2, row.size)]), demo.length + 5 + row.size);
     const page = await openPage(browser, pagePath, foreign);
     const errors = [];
     page.on('console', (message) => message.type() === 'error' && errors.push(message.text()));
-    if (fault.before) await fault.before(page);
+    if (row.fault) await inWorker(page, row.converter, row.fault);
     const converted = convertIn(page, path);
-    if (fault.during) {
-      await page.waitForFunction(() => document.getElementById('progress').value > 0.2);
-      fault.during(page, path);
-    }
+    // Or the movie cut short on disk as it is read.
+    if (!row.fault) await page.waitForFunction(() => document.getElementById('progress').value > 0.2).then(() => truncateSync(path, 1 << 20));
     await converted;
-    assert.match((await shown(page)).outcome, fault.outcome, fault.name);
-    assert.deepEqual(errors, [], fault.name + ': errors in the console');
+    assert.match((await shown(page)).outcome, row.outcome, row.name);
+    assert.deepEqual(errors, [], row.name + ': errors in the console');
     await page.close();
   }
   nothingForeign();
@@ -351,13 +331,7 @@ test('served by a web server, it saves into the place chosen first, says what th
   t.after(close);
   const want = native(demoPath);
   for (const place of PLACES) {
-    const page = await browser.newPage();
-    page.on('request', (request) => {
-      if (request.url() !== address && !/^(blob|data):/.test(request.url())) foreign.push(request.url());
-    });
-    page.on('pageerror', (error) => foreign.push('page error: ' + place.name + ': ' + error.message));
-    await page.evaluateOnNewDocument(place.pick);
-    await page.goto(address);
+    const page = await openPage(browser, pagePath, foreign, { address, before: place.pick });
     // The private file system emptied, then the earlier run's images put there.
     await page.evaluate(async (earlier) => {
       const root = await navigator.storage.getDirectory();
@@ -542,10 +516,7 @@ test('"Save as video (.mp4)" makes an H.264 video of the pictures at 4:3 with th
     const pictures = [...want.files.keys()].filter((name) => name.endsWith('.tga')).length;
     const samples = want.files.get('BOOK.WAV').length - 44;
     const rate = (pictures * 22050) / samples;
-    const page = await browser.newPage();
-    page.on('pageerror', (error) => foreign.push('page error: ' + error.message));
-    await page.evaluateOnNewDocument(zipPick(movie.chosen || 'stopped.mp4'));
-    await page.goto(served);
+    const page = await openPage(browser, pagePath, foreign, { address: served, before: zipPick(movie.chosen || 'stopped.mp4') });
     await convertIn(page, movie.path);
     assert.equal(await page.$eval('#video-note', (note) => note.textContent),
                  'The sound goes in as Opus, since this browser has no AAC encoder; some Apple and editing apps do not import Opus.');

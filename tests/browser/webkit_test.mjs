@@ -11,31 +11,21 @@
 // or an X display is missing.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { execFileSync } from 'node:child_process';
+import { existsSync, mkdtempSync } from 'node:fs';
 import { By } from 'selenium-webdriver';
-import { unzipSync } from 'fflate';
-import { chunkHead, convertNatively, rgbOf, startWebKit, writeMovieIn } from './browser.mjs';
+import { chunkHead, convertNatively, rgbOf, scratchWithDemo, startWebKit, unzipped, writeMovieIn } from './browser.mjs';
 
 const DRIVER = process.env.WEBKIT_DRIVER || '/usr/bin/WebKitWebDriver';
 const MINIBROWSER = process.env.MINIBROWSER || '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
 const [pagePath, converter, makeDemoMovie, , scratchRoot] = process.argv.slice(2);
-for (const [path, what] of [[DRIVER, 'WebKitWebDriver (Debian package webkit2gtk-driver)'],
-                            [MINIBROWSER, 'MiniBrowser (Debian package webkit2gtk-driver)']]) {
-  if (!existsSync(path)) {
-    console.log(`skipped: ${what} is not installed`);
-    process.exit(77);
-  }
-}
-if (!process.env.DISPLAY) {
-  console.log('skipped: no X display; run it under xvfb-run (Debian package xvfb)');
+const missing = !existsSync(DRIVER) ? 'WebKitWebDriver (Debian package webkit2gtk-driver) is not installed'
+  : !existsSync(MINIBROWSER) ? 'MiniBrowser (Debian package webkit2gtk-driver) is not installed'
+    : !process.env.DISPLAY ? 'no X display; run it under xvfb-run (Debian package xvfb)' : null;
+if (missing) {
+  console.log('skipped: ' + missing);
   process.exit(77);
 }
-const scratch = mkdtempSync(scratchRoot + '/webkit-test-');
-after(() => rmSync(scratch, { recursive: true, force: true }));
-const demoPath = scratch + '/demo.mov';
-execFileSync(makeDemoMovie, [demoPath]);
-const demo = readFileSync(demoPath);
+const { scratch, demoPath, demo } = scratchWithDemo(scratchRoot, 'webkit-test', makeDemoMovie, after);
 
 const webkit = await startWebKit(DRIVER, MINIBROWSER);
 after(() => webkit.close());
@@ -83,7 +73,7 @@ test('WebKit gives the command line\'s outcomes, messages and pictures, and show
       };
       document.getElementById('download').click();
     });
-    const files = new Map(Object.entries(unzipSync(Buffer.from(zip, 'base64'))).map(([name, bytes]) => [name, Buffer.from(bytes)]));
+    const files = unzipped(Buffer.from(zip, 'base64'));
     assert.deepEqual([...files.keys()].sort(), [...want.files.keys()].sort(), 'the .zip\'s files');
     for (const [name, bytes] of want.files) assert.ok(files.get(name).equals(bytes), 'the .zip\'s ' + name);
     for (const number of [30, 75]) {

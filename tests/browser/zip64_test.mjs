@@ -9,16 +9,14 @@
 // Exits 77, which CTest reports as skipped, when chromium is not installed.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { mkdtempSync, rmSync, statSync } from 'node:fs';
+import { statSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
-import { skipUnlessInstalled, convertIn, downloadTo, nativeSizesAndCrcs, openPage, shown, startBrowser, zipDirectory } from './browser.mjs';
+import { scratchWithDemo, skipUnlessInstalled, convertIn, downloadTo, nativeSizesAndCrcs, openPage, shown, startBrowser, zipDirectory } from './browser.mjs';
 
 const PICTURES = 66300;
 const [pagePath, converter, movieBench, scratchRoot] = process.argv.slice(2);
 skipUnlessInstalled('chromium');
-const scratch = mkdtempSync(scratchRoot + '/zip64-test-');
-after(() => rmSync(scratch, { recursive: true, force: true }));
-
+const { scratch } = scratchWithDemo(scratchRoot, 'zip64-test', null, after);
 test(`a .zip of ${PICTURES} pictures, over 65,535 files and 4 GiB, lists every file as the command line wrote it`,
      { timeout: 1800000 }, async () => {
   const movie = scratch + '/long.mov';
