@@ -77,7 +77,7 @@ function start(movie, dropped) {
 
 async function finished(run, status, signal) {
   view.showProgress(run);
-  const lines = run.lines.map((line) => line + '\n').join('');
+  const lines = words.printed(run.lines);
   const [text, kind] = words.headline({ ...run, movieName: run.movie.name }, status, lines);
   if (kind === 'not-a-movie') view.showNotice(words.NOT_A_MOVIE_NOTICE);
   if (run.earlierImages) view.showNotice(run.earlierImages + '.');

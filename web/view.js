@@ -1,5 +1,7 @@
 // What the page shows: every change to the page's elements, apart from the
 // player's own (web/player.js).
+import { printed } from './words.js';
+
 const $ = (id) => document.getElementById(id);
 
 // Moves the focus off a control about to be hidden or disabled.
@@ -39,7 +41,7 @@ export function showRunStart(movieName, droppedNote) {
 export function showProgress({ images, read, lines, movie }) {
   $('pictures').textContent = 'Pictures written: ' + images;
   $('progress').value = movie.size > 0 ? read / movie.size : 1;
-  $('messages').textContent = lines.map((line) => line + '\n').join('');
+  $('messages').textContent = printed(lines);
 }
 
 export function showNotice(text) {

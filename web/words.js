@@ -8,15 +8,18 @@ export function errorText(error) {
 }
 
 // "1 picture", "90 pictures".
-export function picturesText(count) {
+function picturesText(count) {
   return count === 1 ? '1 picture' : count + ' pictures';
 }
 
 // "90 pictures and 6.0 s of sound", "1 picture, no sound".
-export function amount(images, samples, noSound = ', no sound') {
+function amount(images, samples, noSound = ', no sound') {
   const pictures = picturesText(images);
   return samples > 0 ? pictures + ' and ' + (samples / SAMPLE_RATE).toFixed(1) + ' s of sound' : pictures + noSound;
 }
+
+// The command line's lines, as it prints them.
+export const printed = (lines) => lines.map((line) => line + '\n').join('');
 
 // How a run ended, from its exit status and the command line's lines: the
 // headline and its kind.
