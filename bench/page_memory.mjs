@@ -9,6 +9,12 @@
 //     would pick, the page served from 127.0.0.1; the whole tree is counted;
 //   chromium into a folder: the same, the files written into a folder of
 //     the private file system.
+//   WebKit in parts: WebKitGTK's MiniBrowser under WebDriver, which keeps
+//     the files and the .zip made of them in its memory; every part is
+//     saved as the page offers it, and the whole tree is counted. Its parts'
+//     central directories, read in the page as each .zip is handed over,
+//     must together list every file of the command line once. Run it under
+//     xvfb-run.
 // The resident sizes are summed every 100 ms, and the growth is the peak
 // less the sum just before the movie is chosen. In chromium the page also
 // reports its longest task on the main thread. The downloaded .zip's central
@@ -17,10 +23,11 @@
 //   node bench/page_memory.mjs PAGE.html MOVIE-EXTRACT MOVIE-BENCH [PICTURES] [SETTING...]
 //
 // SETTING: chromium-download, firefox-download, chromium-picker,
-// chromium-folder (all four by default).
+// chromium-folder (all four by default), webkit-parts.
 import { mkdtempSync, rmSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
-import { browserProcesses, downloadTo, isPageProcess, nativeSizesAndCrcs, servePage, startBrowser, zipDirectory } from '../tests/browser/browser.mjs';
+import { browserProcesses, downloadTo, isPageProcess, nativeSizesAndCrcs, saveEveryPart, servePage, startBrowser, startWebKit,
+  zipDirectory } from '../tests/browser/browser.mjs';
 
 const [pagePath, converter, movieBench, picturesText = '18000', ...chosen] = process.argv.slice(2);
 const PICTURES = Number(picturesText);
@@ -57,7 +64,10 @@ const LONGEST_TASK = `window.longestTaskMs = 0;
   }`;
 
 function checkZip(path) {
-  const got = zipDirectory(path);
+  return checkListing(zipDirectory(path));
+}
+
+function checkListing(got) {
   if (got.size !== want.size) throw new Error(`the .zip lists ${got.size} files, not ${want.size}`);
   for (const [name, file] of want) {
     const listed = got.get(name);
@@ -66,7 +76,31 @@ function checkZip(path) {
   return `${got.size} files, every size and CRC-32 the command line's`;
 }
 
+// WebKit, saving in parts: the peak, and the time to the last part saved.
+async function webKitParts() {
+  const webkit = await startWebKit(process.env.WEBKIT_DRIVER || '/usr/bin/WebKitWebDriver',
+                                   process.env.MINIBROWSER || '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser');
+  try {
+    await webkit.driver.get('file://' + pagePath);
+    await new Promise((resolve) => setTimeout(resolve, 1000));
+    const memory = sampler({ process: () => webkit.server, engine: 'webkit' }, false);
+    const began = Date.now();
+    const got = await saveEveryPart(webkit.driver, movie, disk);
+    const outcome = await webkit.driver.executeScript('return document.getElementById("outcome").textContent');
+    const { base, growth } = memory.stop();
+    const parts = Math.max(...[...got.values()].map((file) => file.part));
+    console.log(`webkit-parts: ${outcome}, saved in ${parts} parts after ${((Date.now() - began) / 1000).toFixed(1)} s; ` +
+                `whole tree ${base.toFixed(0)} MiB before, grew by ${growth.toFixed(0)} MiB at the most; ${checkListing(got)}`);
+  } finally {
+    await webkit.close();
+  }
+}
+
 for (const setting of settings) {
+  if (setting === 'webkit-parts') {
+    await webKitParts();
+    continue;
+  }
   const [engine, way] = setting.split('-');
   const browser = await startBrowser(engine);
   const page = await browser.newPage();

@@ -2,6 +2,7 @@
 // player. One run at a time; choosing another movie aborts the last run,
 // and with it whatever it was doing.
 import { keeperClient } from './keeper_protocol.js';
+import { WEBKIT_MOST_KEPT } from './kept_files.js';
 import { makePlayer } from './player.js';
 import { startWorker } from './rpc.js';
 import { startRun } from './run.js';
@@ -57,7 +58,11 @@ function start(movie, dropped) {
   const { signal } = control;
   const worker = page.converterWorker || startWorker('converter-source');
   page.converterWorker = null;
-  const run = startRun({ movie, worker, keeper: page.keeper, target: page.target, signal, onUpdate: view.showProgress });
+  const onUpdate = (made) => {
+    view.showProgress(made);
+    offerPart(made);
+  };
+  const run = startRun({ movie, worker, keeper: page.keeper, target: page.target, signal, onUpdate });
   page.run = run;
   page.control = control;
   // A .zip the user chose is written once: the next movie's files go elsewhere.
@@ -81,7 +86,9 @@ async function finished(run, status, signal) {
   const [text, kind] = words.headline({ ...run, movieName: run.movie.name }, status, lines);
   if (kind === 'not-a-movie') view.showNotice(words.NOT_A_MOVIE_NOTICE);
   if (run.earlierImages) view.showNotice(run.earlierImages + '.');
-  if (!run.saved) {
+  if (!run.saved && parted(run)) {
+    offerPart(run);
+  } else if (!run.saved) {
     const size = await page.keeper.length(run.files.listing()).catch(() => null);
     if (signal.aborted) return;
     view.offerZip('Save as a .zip' + (size ? ' (' + words.sizeText(size) + ')' : ''));
@@ -90,8 +97,10 @@ async function finished(run, status, signal) {
   if (run.images > 0 && !(run.failure && run.target && run.target.kind === 'zip')) {
     const can = await videoCan;
     if (signal.aborted) return;
-    view.offerVideo(can, !can.codec ? can.reason : run.samples === 0 ? '' : words.soundCodecNote(can.soundCodec));
-    page.player = makePlayer({ screen: $('screen'), slider: $('picture'), number: $('picture-number'), button: $('play') }, run);
+    if (parted(run)) view.offerVideo({ codec: null }, words.PARTS_NO_VIDEO);
+    else view.offerVideo(can, !can.codec ? can.reason : run.samples === 0 ? '' : words.soundCodecNote(can.soundCodec));
+    page.player = makePlayer({ screen: $('screen'), slider: $('picture'), number: $('picture-number'), button: $('play'),
+                              held: $('held') }, run);
     view.showPlayer();
     await page.player.show(0);
     if (signal.aborted) return;
@@ -111,25 +120,47 @@ function offerDownload(blob, name) {
   setTimeout(() => URL.revokeObjectURL(link.href), 60000);
 }
 
-// The .zip of the kept files, made as the browser reads it into a blob,
-// which it keeps out of the page's memory, then downloaded.
+// Where the browser holds the files in its memory, a long movie is saved in
+// parts (web/kept_files.js): the next is offered once it is ready, the last
+// when the run has ended.
+const parted = (run) => Boolean(run.files.part && run.files.part());
+
+function offerPart(run) {
+  if (!parted(run) || page.zip || page.run !== run) return;
+  const part = run.files.part();
+  if (part.ready || (!run.converting && run.files.count() > 0)) {
+    view.offerZip('Save part ' + part.number + ' (.zip)');
+    view.showParts(part.ready && run.converting ? words.partsNote(part.number, WEBKIT_MOST_KEPT >> 20) : '');
+  } else {
+    view.hideZip();
+  }
+}
+
+// The .zip of the kept files, or of the next part of them, made as the
+// browser reads it into a blob, which it keeps out of the page's memory,
+// then downloaded.
 async function saveZip() {
   const { run } = page;
   const control = withRun();
   page.zip = control;
   const count = run.files.count();
+  const part = parted(run) ? run.files.part() : null;
   view.showZipSaving(true, words.zipProgress(0, count));
   showPlaces();
   try {
     const blob = await run.files.zip(control.signal, (taken) => view.showZipSaving(true, words.zipProgress(taken, count)));
-    offerDownload(blob, words.namedAfter(run.movie.name, '.zip'));
-    run.saved = true;
+    offerDownload(blob, words.namedAfter(run.movie.name, part ? '-part' + part.number + '.zip' : '.zip'));
+    // A part handed to the browser is let go: the conversion goes on.
+    const all = run.files.saved ? run.files.saved() : true;
+    run.saved = all || (!run.converting && run.files.count() === 0);
   } catch (error) {
     if (!control.signal.aborted) view.setOutcome('Failed: the .zip could not be made: ' + words.errorText(error), 1, 'failed');
   }
   if (control.signal.aborted) return;
   page.zip = null;
   view.showZipSaving(false);
+  if (part && !run.saved) offerPart(run);
+  if (page.player) page.player.partLetGo();
   showPlaces();
 }
 

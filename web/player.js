@@ -1,15 +1,24 @@
 // The player: draws a run's pictures, read back from where its files are,
 // and plays them at the movie's own rate with their sound.
 import { HEIGHT, PIXELS_AT, WIDTH, colourMap, imageName, pictureRate } from './picture.js';
-import { errorText } from './words.js';
+import { errorText, heldNote } from './words.js';
 
 // The sound is decoded whole for playing, four bytes a sample: a longer
 // track (about 50 minutes) plays without it, so that memory stays bounded.
 const MOST_SAMPLES_PLAYED = 64 << 20;
 
-// `elements`: { screen, slider, number, button }.
+// `elements`: { screen, slider, number, button, held }. Where a long movie
+// was saved in parts, the pictures of the parts saved are no longer held,
+// and `held` says which are.
 export function makePlayer(elements, { files, images, samples }) {
-  const { screen, slider, number: numberShown, button } = elements;
+  const { screen, slider, number: numberShown, button, held } = elements;
+  const first = () => (files.firstHeld ? files.firstHeld() : 0);
+  const showHeld = () => {
+    slider.min = String(first());
+    held.textContent = heldNote(first(), images, files.part ? files.part() : null);
+    held.hidden = first() === 0;
+  };
+  showHeld();
   let closed = false;
   let playing = null;  // { audio, shown, drawing }
   let sound = null;
@@ -17,7 +26,8 @@ export function makePlayer(elements, { files, images, samples }) {
   slider.value = '0';
 
   // Draws picture `number`: the TGA's colour map applied to its rows.
-  const show = async (number) => {
+  const show = async (asked) => {
+    const number = Math.max(asked, first());
     let tga;
     try {
       tga = await files.read(imageName(number));
@@ -50,9 +60,9 @@ export function makePlayer(elements, { files, images, samples }) {
 
   const play = async () => {
     const rate = pictureRate(images, samples);
-    const first = Number(slider.value) >= images - 1 ? 0 : Number(slider.value);
+    const from = Number(slider.value) >= images - 1 ? first() : Number(slider.value);
     const audio = new AudioContext();
-    const now = { audio, shown: first, drawing: false };
+    const now = { audio, shown: from, drawing: false };
     playing = now;
     button.textContent = 'Pause';
     if (samples > MOST_SAMPLES_PLAYED) {
@@ -70,12 +80,12 @@ export function makePlayer(elements, { files, images, samples }) {
       const source = audio.createBufferSource();
       source.buffer = sound;
       source.connect(audio.destination);
-      source.start(0, first / rate);
+      source.start(0, from / rate);
     }
     const began = performance.now();
     const step = async () => {
       if (playing !== now) return;
-      const number = first + Math.floor(((performance.now() - began) / 1000) * rate);
+      const number = from + Math.floor(((performance.now() - began) / 1000) * rate);
       if (number >= images) {
         pause();
         return;
@@ -95,6 +105,14 @@ export function makePlayer(elements, { files, images, samples }) {
     show,
     toggle: () => (playing ? pause() : play()),
     pause,
+    // A part was saved and let go.
+    async partLetGo() {
+      showHeld();
+      if (Number(slider.value) < first()) {
+        pause();
+        await show(first());
+      }
+    },
     // Another run takes the player's place.
     close() {
       pause();

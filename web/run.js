@@ -22,12 +22,20 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
     saved: target !== null,  // nothing is left to save once the files are where the user chose
   };
   let over = false;
+  const parts = new Map();  // name -> the pieces so far of a file handed over in parts
+  const dropped = new Set();  // files handed over in parts that will never be whole
   // The page could not keep, save or read: the run ends with the reason.
   const fail = (reason) => {
     if (run.failure || signal.aborted) return;
     run.failure = reason;
     holding.abandon();
     converter.refuse();
+    // The files not yet finished never will be.
+    for (const [name, list] of parts) {
+      dropped.add(name);
+      for (const { piece } of list) holding.release(piece);
+    }
+    parts.clear();
   };
   const converter = converterClient(worker, (error) => !over && fail(errorText(error)));
   const failed = (error) => fail(error.message);
@@ -35,7 +43,10 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
   run.files = !target ? makeKeptFiles(holding, keeper, ENGINE === 'webkit' ? WEBKIT_MOST_KEPT : Infinity)
     : target.kind === 'folder' ? makeFolderFiles(target.handle, holding, failed)
       : makeZipFile(target.handle, holding, keeper, failed, signal);
-  run.stop = () => converter.stop();
+  run.stop = () => {
+    converter.stop();
+    if (run.files.stop) run.files.stop();
+  };
   signal.addEventListener('abort', () => {
     over = true;
     converter.end(signal.reason);
@@ -46,7 +57,6 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
   // kept or saved, and the worker told how many bytes were taken once the
   // page has room for more.
   const began = new Date();
-  const parts = new Map();  // name -> the pieces so far of a file handed over in parts
   let taking = Promise.resolve();
   const take = (batch) => {
     if (signal.aborted) return;
@@ -57,6 +67,10 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
     let bytes = 0;
     for (const { name, at, bytes: data, done } of batch.files) {
       bytes += data.length;
+      if (dropped.has(name) || (!done && run.failure)) {
+        dropped.add(name);
+        continue;
+      }
       const list = parts.get(name) || [];
       list.push({ at, piece: holding.piece(data, run.files.park || !done || parts.has(name)) });
       if (!done) {
@@ -71,7 +85,9 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
       if (name === 'BOOK.WAV') run.samples = Math.max(whole.at(-1).size - WAV_HEADER, 0);
     }
     if (batch.files.length > 0) {
-      const taken = whole.length > 0 ? run.files.take(whole) : Promise.resolve();
+      let growing = 0;
+      for (const list of parts.values()) for (const { piece } of list) growing += piece.size;
+      const taken = run.files.take(whole, growing);
       taking = Promise.all([taking, taken.then(() => holding.room()).then(() => converter.taken(bytes))])
         .catch((error) => fail(error.message));
     }
@@ -110,7 +126,8 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
     if (signal.aborted) throw signal.reason;
     if (run.failure) status = 1;
     run.converting = false;
-    run.saved = run.saved || (run.images === 0 && run.samples === 0) || run.failure !== null;
+    // A sound track too long to keep leaves the pictures to save.
+    run.saved = run.saved || (run.images === 0 && run.samples === 0) || (run.failure !== null && !run.files.soundRefused);
     return status;
   })();
   return run;

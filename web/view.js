@@ -32,7 +32,7 @@ export function showRunStart(movieName, droppedNote) {
   $('progress').value = 0;
   $('pictures').textContent = 'Pictures written: 0';
   $('stop').hidden = false;
-  for (const id of ['notice', 'save', 'limit', 'details', 'video']) $(id).hidden = true;
+  for (const id of ['notice', 'save', 'parts', 'limit', 'details', 'video', 'held']) $(id).hidden = true;
   $('details').open = false;
   $('screen').getContext('2d').clearRect(0, 0, $('screen').width, $('screen').height);
   $('run').scrollIntoView({ block: 'start' });
@@ -64,6 +64,19 @@ export function offerZip(label) {
   $('download').textContent = label;
   $('save').hidden = false;
   $('limit').hidden = false;
+}
+
+// Between two parts of a long movie, while the next is made.
+export function hideZip() {
+  handOnFocus('download', 'stop');
+  $('save').hidden = true;
+  $('parts').hidden = true;
+}
+
+// Why the movie is saved in parts, while one waits.
+export function showParts(text) {
+  $('parts').textContent = text;
+  $('parts').hidden = text === '';
 }
 
 // The busy sign and Cancel while a .zip is made, with how far it has come.

@@ -95,3 +95,24 @@ export function videoEnd({ failure, stopped, kept, added, name, images, samples,
   return 'Saved ' + name + ': ' + picturesText(images) + ' in 1600 × 1200' +
     (samples === 0 ? '.' : ', the sound in ' + (soundCodec === 'aac' ? 'AAC.' : 'Opus.'));
 }
+
+// Why the files are saved in parts, while part `number` waits.
+export function partsNote(number, mostMiB) {
+  return 'This browser keeps the files in its memory, and takes no more than ' + mostMiB + ' MiB of them, so this movie is saved ' +
+    'in parts, each a .zip of its own. The conversion waits until part ' + number + ' is saved, then goes on where it ' +
+    'stopped; the sound track, BOOK.WAV, is in the last part.';
+}
+
+// "1 and 2", "1 to 3".
+const partsText = (count) => (count === 1 ? 'part 1' : count === 2 ? 'parts 1 and 2' : 'parts 1 to ' + count);
+
+// Which pictures the player still holds, once `first` of them were saved
+// in parts and let go; `part` is the next part to save.
+export function heldNote(first, images, part) {
+  const count = (n) => n.toLocaleString('en');
+  const saved = part ? part.number - 1 : 1;
+  return 'Pictures ' + count(first + 1) + ' to ' + count(images) + ' of ' + count(images) + ' are here; the earlier ones are in ' +
+    partsText(saved) + '.';
+}
+
+export const PARTS_NO_VIDEO = 'A video needs every picture at once, more than this browser holds: use another browser to make one.';

@@ -9,7 +9,7 @@ import { tmpdir } from 'node:os';
 import { crc32 } from 'node:zlib';
 import { unzipSync } from 'fflate';
 import puppeteer from 'puppeteer-core';
-import { Builder } from 'selenium-webdriver';
+import { Builder, By } from 'selenium-webdriver';
 
 export const BROWSERS = {
   chromium: { path: process.env.CHROMIUM || '/usr/bin/chromium', package: 'chromium' },
@@ -344,5 +344,71 @@ export function zipDirectory(path) {
     return files;
   } finally {
     closeSync(fd);
+  }
+}
+
+// WebKit's page, as it appears to a test: the save offer, the outcome's
+// status, the count of pictures, and the notes of a movie saved in parts.
+export function webKitState(driver) {
+  return driver.executeScript(() => ({
+    save: document.getElementById('save').hidden || document.getElementById('download').disabled ? null : document.getElementById('download').textContent,
+    status: document.getElementById('outcome').dataset.status || null,
+    pictures: document.getElementById('pictures').textContent,
+    parts: document.getElementById('parts').hidden ? null : document.getElementById('parts').textContent,
+    held: document.getElementById('held').hidden ? null : document.getElementById('held').textContent,
+  }));
+}
+
+// Every .zip the page hands to the browser, caught on its way: its name,
+// and its end, which holds the central directory, read in the page.
+function catchZips() {
+  window.handed = [];
+  const made = URL.createObjectURL;
+  let blob = null;
+  URL.createObjectURL = (object) => made(blob = object);
+  const click = HTMLAnchorElement.prototype.click;
+  HTMLAnchorElement.prototype.click = function () {
+    const size = blob.size;
+    const reader = new FileReader();
+    reader.onload = () => window.handed.push({ name: this.download, size, tail: reader.result.slice(reader.result.indexOf(',') + 1) });
+    reader.readAsDataURL(blob.slice(Math.max(0, size - (2 << 20))));
+    blob = null;
+    return click.call(this);
+  };
+}
+
+// Converts `moviePath` in WebKit's page, already open, and saves every part
+// the page offers, one after another, as a person would: the files the
+// parts list, name -> { size, crc, part }, each listed once. `whenWaiting`
+// hears of the page's state while part 1 waits.
+export async function saveEveryPart(driver, moviePath, scratch, whenWaiting = async () => {}) {
+  await driver.executeScript(catchZips);
+  await driver.findElement(By.id('movie')).sendKeys(moviePath);
+  const got = new Map();
+  for (let number = 1, last = null; ; number++) {
+    const label = 'Save part ' + number + ' (.zip)';
+    let now;
+    await driver.wait(async () => {
+      now = await webKitState(driver);
+      return now.save !== null && (now.save !== last || now.status !== null);
+    }, 1800000, () => 'waited for part ' + number + ': ' + JSON.stringify(now));
+    if (now.save === last) return got;
+    if (now.save !== label) throw new Error('"' + now.save + '" offered, not "' + label + '"');
+    last = label;
+    if (number === 1) await whenWaiting(now);
+    await driver.findElement(By.id('download')).click();
+    const zip = await driver.wait(() => driver.executeScript('return window.handed.shift()'), 600000, 'no .zip of part ' + number);
+    if (!zip.name.endsWith('-part' + number + '.zip')) throw new Error(zip.name + ' is not named as part ' + number);
+    // The end of the .zip, where it is in the whole.
+    const tail = Buffer.from(zip.tail, 'base64');
+    const path = scratch + '/' + zip.name;
+    const fd = openSync(path, 'w');
+    writeSync(fd, tail, 0, tail.length, zip.size - tail.length);
+    closeSync(fd);
+    for (const [name, file] of zipDirectory(path)) {
+      if (got.has(name)) throw new Error(name + ' is in part ' + got.get(name).part + ' and part ' + number);
+      got.set(name, { ...file, part: number });
+    }
+    unlinkSync(path);
   }
 }

@@ -3,7 +3,8 @@
 // from its file: address. WebDriver collects no download there, so these
 // rows check what the page shows against the command line, the preview's
 // pixels of two pictures, and the demo's .zip as the page hands it to the
-// browser to download.
+// browser to download; and a movie longer than WebKit may keep, saved in
+// parts, each checked by its central directory as it is handed over.
 //
 //   xvfb-run -a node tests/browser/webkit_test.mjs PAGE.html CONVERTER MAKE-DEMO-MOVIE MOVIE-BENCH SCRATCH-FOLDER
 //
@@ -11,13 +12,15 @@
 // or an X display is missing.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { existsSync, mkdtempSync } from 'node:fs';
 import { By } from 'selenium-webdriver';
-import { chunkHead, convertNatively, rgbOf, scratchWithDemo, startWebKit, unzipped, writeMovieIn } from './browser.mjs';
+import { chunkHead, convertNatively, nativeSizesAndCrcs, rgbOf, saveEveryPart, scratchWithDemo, startWebKit, unzipped, webKitState,
+  writeMovieIn } from './browser.mjs';
 
 const DRIVER = process.env.WEBKIT_DRIVER || '/usr/bin/WebKitWebDriver';
 const MINIBROWSER = process.env.MINIBROWSER || '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
-const [pagePath, converter, makeDemoMovie, , scratchRoot] = process.argv.slice(2);
+const [pagePath, converter, makeDemoMovie, movieBench, scratchRoot] = process.argv.slice(2);
 const missing = !existsSync(DRIVER) ? 'WebKitWebDriver (Debian package webkit2gtk-driver) is not installed'
   : !existsSync(MINIBROWSER) ? 'MiniBrowser (Debian package webkit2gtk-driver) is not installed'
     : !process.env.DISPLAY ? 'no X display; run it under xvfb-run (Debian package xvfb)' : null;
@@ -42,8 +45,8 @@ test('WebKit gives the command line\'s outcomes, messages and pictures, and show
       outcome: /^Damaged at byte 185572: 46 pictures and 3\.1 s of sound before it were kept$/ },
     { name: 'clip.mp4', outcome: /^Not a movie of this kind, or cut off before its first chunk: nothing was made$/,
       path: writeMovieIn(scratch, 'clip.mp4', Buffer.concat([Buffer.alloc(32), chunkHead(0, 1711800320), Buffer.alloc(100)])) },
-    // More sound than WebKit may keep: refused, in words.
-    { name: 'long.mov', outcome: /^Failed: This browser keeps the files in its memory, and takes no more than 512 MiB of them: /, refused: true,
+    // More sound than WebKit may keep: refused, in words, and the pictures offered.
+    { name: 'long.mov', outcome: /^Failed: This browser keeps the files in its memory, and takes no more than 512 MiB of them, and the sound track alone is longer: BOOK.WAV cannot be kept/, refused: true,
       path: writeMovieIn(scratch, 'long.mov', Buffer.concat([demo, chunkHead(2, 520 << 20)]), demo.length + 5 + (520 << 20)) },
   ];
   for (const movie of movies) {
@@ -55,6 +58,7 @@ test('WebKit gives the command line\'s outcomes, messages and pictures, and show
     assert.match(await text('outcome'), movie.outcome, movie.name);
     if (!movie.refused) assert.equal(await driver.executeScript('return document.getElementById("messages").textContent'), want.err, movie.name);
     assert.equal(await text('pictures'), 'Pictures written: ' + images.length, movie.name);
+    if (movie.refused) assert.match(await text('download'), /^Save (as a \.zip \(\d\.\d MB\)|part 1 \(\.zip\))$/, 'the pictures offered');
     if (movie.name !== 'sound.mov') continue;
     // WebKitGTK encodes H.264 only with GStreamer's encoders, which are not
     // installed here: the page says it cannot make a video, and why.
@@ -90,5 +94,47 @@ test('WebKit gives the command line\'s outcomes, messages and pictures, and show
       const name = String(number).padStart(8, '0') + '.tga';
       assert.deepEqual(rgb, rgbOf(want.files.get(name)), 'the preview of ' + name);
     }
+  }
+});
+
+test('WebKit saves a movie longer than it holds in parts, which hold every file of the command line once', { timeout: 900000 }, async () => {
+  const path = scratch + '/long-band.mov';
+  execFileSync(movieBench, ['--movie-only', path, '9000', 'band'], { stdio: 'ignore' });
+  const want = nativeSizesAndCrcs(converter, path, scratch + '/native-long');
+  const same = (file) => ({ size: file.size, crc: file.crc });
+  // Saved to the end, and stopped while part 1 waits: the rest is the last part.
+  for (const stop of [false, true]) {
+    await driver.get('file://' + pagePath);
+    const got = await saveEveryPart(driver, path, scratch, async (now) => {
+      assert.match(now.parts, /^This browser keeps the files in its memory, .* The conversion waits until part 1 is saved/);
+      // Once the files on their way are in, the conversion waits.
+      await new Promise((resolve) => setTimeout(resolve, 2000));
+      const waited = (await webKitState(driver)).pictures;
+      await new Promise((resolve) => setTimeout(resolve, 1000));
+      const later = await webKitState(driver);
+      assert.deepEqual([later.pictures, later.status], [waited, null], 'the conversion waits');
+      if (!stop) return;
+      await driver.findElement(By.id('stop')).click();
+      await driver.wait(async () => (await webKitState(driver)).status === '130', 60000);
+      assert.equal((await webKitState(driver)).save, 'Save part 1 (.zip)', 'part 1 is still offered after Stop');
+    });
+    const images = [...got.keys()].filter((name) => name.endsWith('.tga')).sort();
+    assert.ok(Math.max(...[...got.values()].map((file) => file.part)) >= 2, 'the movie went into parts');
+    assert.equal(got.get('BOOK.WAV').part, Math.max(...[...got.values()].map((file) => file.part)), 'the sound is in the last part');
+    if (!stop) {
+      assert.deepEqual([...got.keys()].sort(), [...want.keys()].sort(), 'the parts hold every file of the command line');
+      for (const [name, file] of want) assert.deepEqual(same(got.get(name)), file, name);
+    } else {
+      // The pictures before Stop, the command line's, and the sound so far.
+      assert.ok(images.length < 9000);
+      images.forEach((name, i) => {
+        assert.equal(name, String(i).padStart(8, '0') + '.tga');
+        assert.deepEqual(same(got.get(name)), want.get(name), name);
+      });
+    }
+    const inPart1 = images.filter((name) => got.get(name).part === 1).length;
+    const count = images.length.toLocaleString('en');
+    assert.equal((await webKitState(driver)).held,
+                 'Pictures ' + (inPart1 + 1).toLocaleString('en') + ' to ' + count + ' of ' + count + ' are here; the earlier ones are in part 1.');
   }
 });
