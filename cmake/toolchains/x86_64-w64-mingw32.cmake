@@ -11,7 +11,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# The linker stamps no time into the .exe, so that a build can be repeated
+# byte for byte.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 # GCC cannot align the stack beyond 16 bytes on 64-bit Windows, yet spills
 # 32- and 64-byte vectors there with aligned moves, which fault. The
 # assembler makes every aligned vector move an unaligned one, which is as
