@@ -13,8 +13,6 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGE_CONTACT "movie-extract maintainers <maintainers@movie-extract.invalid>")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
-# A release takes every time stamp from its commit (tools/release).
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/staged_times.cmake)
 if(WIN32)
   # A .zip of the program, the README, the licence and the changelog.
   set(CPACK_GENERATOR ZIP)
