@@ -15,6 +15,13 @@
 //     central directories, read in the page as each .zip is handed over,
 //     must together list every file of the command line once. Run it under
 //     xvfb-run.
+//   A video: chromium-video-picker, chromium-video-download and
+//     firefox-video-download convert the movie, then make its video, into a
+//     file of the private file system chosen as the user would (the page
+//     served from 127.0.0.1), or downloaded; the growth is counted from the
+//     movie converted, over the whole tree, to the video saved, whose
+//     packets ffprobe counts. Firefox encodes VP9 at about 7 pictures a
+//     second: give it fewer pictures (PICTURES 3000).
 // The resident sizes are summed every 100 ms, and the growth is the peak
 // less the sum just before the movie is chosen. In chromium the page also
 // reports its longest task on the main thread. The downloaded .zip's central
@@ -23,7 +30,8 @@
 //   node bench/page_memory.mjs PAGE.html MOVIE-EXTRACT MOVIE-BENCH [PICTURES] [SETTING...]
 //
 // SETTING: chromium-download, firefox-download, chromium-picker,
-// chromium-folder (all four by default), webkit-parts.
+// chromium-folder (all four by default), webkit-parts, chromium-video-picker,
+// chromium-video-download, firefox-video-download.
 import { mkdtempSync, rmSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
 import { browserProcesses, downloadTo, isPageProcess, nativeSizesAndCrcs, saveEveryPart, servePage, startBrowser, startWebKit,
@@ -96,9 +104,64 @@ async function webKitParts() {
   }
 }
 
+// A video of the converted movie: the growth while it is made and saved.
+async function videoMemory(setting, engine, where) {
+  const browser = await startBrowser(engine);
+  const page = await browser.newPage();
+  let server = null;
+  if (where === 'picker') {
+    server = await servePage(pagePath);
+    await page.evaluateOnNewDocument(`window.showSaveFilePicker = async () =>
+      (await navigator.storage.getDirectory()).getFileHandle('long.mp4', { create: true });`);
+    await page.goto(server.address);
+  } else {
+    await page.evaluateOnNewDocument('delete window.showSaveFilePicker; delete window.showDirectoryPicker;');
+    await page.goto('file://' + pagePath);
+  }
+  await (await page.$('#movie')).uploadFile(movie);
+  await page.waitForFunction(() => document.getElementById('outcome').dataset.status !== undefined,
+                             { timeout: 1800000, polling: 500 });
+  await new Promise((resolve) => setTimeout(resolve, 1000));
+  const memory = sampler(browser, false);
+  const began = Date.now();
+  const saved = () => page.waitForFunction(() => /^(Saved|Failed)/.test(document.getElementById('video-note').textContent),
+                                           { timeout: 0, polling: 1000 });
+  let path = disk + '/long.mp4';
+  if (where === 'picker') {
+    await page.click('#make-video');
+    await saved();
+    // Read back in pieces, so that the reading adds nothing to the page's peak first.
+    const { growth: peakGrowth, base } = memory.stop();
+    const size = await page.evaluate(async () => (await (await (await navigator.storage.getDirectory()).getFileHandle('long.mp4')).getFile()).size);
+    const note = await page.$eval('#video-note', (element) => element.textContent);
+    console.log(`${setting}: ${note} after ${((Date.now() - began) / 1000).toFixed(1)} s, ${(size / 1e6).toFixed(1)} MB; ` +
+                `whole tree ${base.toFixed(0)} MiB before, grew by ${peakGrowth.toFixed(0)} MiB at the most (bound ${BOUND_MIB}); ` +
+                'the video stays in the private file system, unread here');
+  } else {
+    path = await downloadTo(page, '#make-video', 'long.mp4', disk, 3 * 3600 * 1000);
+    await saved();
+    const { growth: peakGrowth, base } = memory.stop();
+    const note = await page.$eval('#video-note', (element) => element.textContent);
+    const packets = JSON.parse(execFileSync('ffprobe', ['-v', 'error', '-of', 'json', '-select_streams', 'v', '-count_packets',
+                                                        '-show_entries', 'stream=nb_read_packets', path]).toString()).streams[0].nb_read_packets;
+    if (Number(packets) !== PICTURES) throw new Error(`the video holds ${packets} pictures, not ${PICTURES}`);
+    console.log(`${setting}: ${note} after ${((Date.now() - began) / 1000).toFixed(1)} s; ` +
+                `whole tree ${base.toFixed(0)} MiB before, grew by ${peakGrowth.toFixed(0)} MiB at the most (bound ${BOUND_MIB}); ` +
+                `${packets} pictures in it`);
+    rmSync(path);
+  }
+  await browser.close();
+  if (server) server.close();
+}
+
 for (const setting of settings) {
   if (setting === 'webkit-parts') {
     await webKitParts();
+    continue;
+  }
+  if (setting.includes('-video-')) {
+    const [engine, , where] = setting.split('-');
+    await videoMemory(setting, engine, where);
     continue;
   }
   const [engine, way] = setting.split('-');

@@ -1,21 +1,26 @@
-// Puts the page together as one HTML file. esbuild bundles its four entries:
-// the page (web/main.js), and as text that the page starts its workers
-// from, the converter's worker (web/converter_worker.js) after emscripten's
-// output, the keeper's (web/keeper_worker.js, with the zip writer,
-// client-zip) and the video's (web/video_worker.js, with the parts of the
-// MP4 writer, mediabunny, that it uses). The libraries' licence notices go
-// with them. It writes, beside the page, the list of every file the page
-// was made of, as a make rule, from which CMake knows when to make it again.
+// Puts the page together as one HTML file. esbuild bundles its entries: the
+// page (web/main.js), and the workers the page starts: the converter's
+// (web/converter_worker.js) after each of emscripten's two outputs, the one
+// that waits for the movie's pieces and the one that reads the file itself
+// (cmake/web.cmake), the keeper's (web/keeper_worker.js, with the zip
+// writer, client-zip) and the video's (web/video_worker.js, with the parts
+// of the MP4 writer, mediabunny, that it uses). The workers go into the
+// page compressed with gzip, as base64 text, which web/rpc.js opens with
+// the browser's DecompressionStream. The libraries' licence notices go
+// with them, and stand uncompressed in the page as well. It writes, beside
+// the page, the list of every file the page was made of, as a make rule,
+// from which CMake knows when to make it again.
 //
-//   node web/bundle.mjs CONVERTER.js VERSION OUT.html
+//   node web/bundle.mjs CONVERTER.js CONVERTER-DIRECT.js VERSION OUT.html
 import { readFileSync, writeFileSync } from 'node:fs';
 import { fileURLToPath } from 'node:url';
 import { resolve } from 'node:path';
+import { gzipSync } from 'node:zlib';
 import { buildSync } from 'esbuild';
 
-const [converterPath, version, outPath] = process.argv.slice(2);
+const [converterPath, directPath, version, outPath] = process.argv.slice(2);
 const root = fileURLToPath(new URL('..', import.meta.url));
-const inputs = new Set([converterPath]);
+const inputs = new Set([converterPath, directPath]);
 const read = (path) => {
   inputs.add(resolve(root, path));
   return readFileSync(resolve(root, path), 'utf8');
@@ -41,13 +46,18 @@ const mp4Notice = `The MP4 writer is mediabunny ${mp4Version}, whose files are s
   `https://mozilla.org/MPL/2.0/. Its source code is in the npm package mediabunny@${mp4Version}\n` +
   `(https://www.npmjs.com/package/mediabunny/v/${mp4Version}), in its src folder.`;
 
-const sources = {
+const notices = `/* client-zip, the zip writer:\n${zipNotice}*/\n/* ${mp4Notice} */`;
+const workers = {
   'converter-source': bundle('web/converter_worker.js', readFileSync(converterPath, 'utf8')),
+  'converter-direct-source': bundle('web/converter_worker.js', readFileSync(directPath, 'utf8')),
   'keeper-source': bundle('web/keeper_worker.js', `/* client-zip, the zip writer:\n${zipNotice}*/`),
   'video-source': bundle('web/video_worker.js', `/* ${mp4Notice} */`),
 };
+// The same bytes every time: gzip's header carries no time or name.
+const packed = (text) => gzipSync(Buffer.from(text), { level: 9 }).toString('base64');
 const scripts = [
-  ...Object.entries(sources).map(([id, text]) => `<script type="text/plain" id="${id}">${inline(text)}</script>`),
+  `<script>${inline(notices)}</script>`,
+  ...Object.entries(workers).map(([id, text]) => `<script type="text/plain" id="${id}">${packed(text)}</script>`),
   `<script>${inline(bundle('web/main.js'))}</script>`,
 ].join('\n');
 const page = read('web/page.html')

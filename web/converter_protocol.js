@@ -1,7 +1,9 @@
 // The boundary between the page and the converter's worker.
 //
-// Asked:  { type: 'convert', name, size, reads }: converts the movie, whose
-//         bytes come through the port `reads` (web/movie_reads.js). On its
+// Asked:  { type: 'convert', name, size, file } or { ..., reads }: converts
+//         the movie, which the worker reads from `file` itself, in the build
+//         that does (cmake/web.cmake), or whose bytes come through the port
+//         `reads` (web/movie_reads.js). On its
 //         way, every 50 ms, progress { lines, read, files }: the lines
 //         printed, how far it has come through the movie, and the files
 //         finished, or parts of them ({ name, at, bytes, done }), whose
@@ -16,8 +18,9 @@ import { connect, serve } from './rpc.js';
 export function converterClient(worker, onBroken) {
   const converter = connect(worker, onBroken);
   return {
-    convert: (movie, reads, onBatch) => converter.request('convert', { name: movie.name, size: movie.size, reads },
-                                                          { transfer: [reads], onProgress: onBatch }),
+    // `from`: { file } or { reads }, a port.
+    convert: (movie, from, onBatch) => converter.request('convert', { name: movie.name, size: movie.size, ...from },
+                                                         { transfer: from.reads ? [from.reads] : [], onProgress: onBatch }),
     taken: (bytes) => converter.tell('taken', { bytes }),
     refuse: () => converter.tell('refused'),
     stop: () => converter.tell('stop'),

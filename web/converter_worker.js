@@ -10,6 +10,8 @@
 //   giveWay()                      every 50 ms: hands the page what is done,
 //                                  then resolves 1 once Stop was pressed, else 0;
 //   movie.copy(position, out)      bytes copied, 0 while on their way, -1 unreadable;
+//                                  never 0 in the build that reads the file itself,
+//                                  whose reading Asyncify leaves as it is;
 //   movie.arrival(position)        resolves once the piece at `position` is there;
 //   movie.reached(position)        a seek: the bytes passed over count as read;
 //   pageFiles.create(name)         an id, or -1 once the page refused;
@@ -21,7 +23,7 @@
 // event loop.
 import { serveConverter } from './converter_protocol.js';
 import { transferring } from './rpc.js';
-import { readsFrom } from './movie_reads.js';
+import { readerNow, readsFrom } from './movie_reads.js';
 import { makeMovie } from './movie_pieces.js';
 import { makePageFiles } from './page_files.js';
 import { errorText } from './words.js';
@@ -47,8 +49,10 @@ function batch(extra = {}) {
 
 const hand = () => progress(...batch());
 
-// emscripten's output, put before this script, defines createConverter.
-const converterMade = globalThis.createConverter({
+// emscripten's output, put before this script, defines createConverter, or
+// createDirectConverter for the build that reads the file itself.
+const readsFile = typeof globalThis.createDirectConverter === 'function';
+const converterMade = (readsFile ? globalThis.createDirectConverter : globalThis.createConverter)({
   print: (line) => lines.push(line),
   printErr: (line) => lines.push(line),
   giveWay: () => {
@@ -61,16 +65,17 @@ const converterMade = globalThis.createConverter({
 });
 
 serveConverter({
-  async convert({ size, reads }, onProgress) {
+  async convert({ size, reads, file }, onProgress) {
+    if (readsFile !== Boolean(file)) throw new Error(readsFile ? 'this converter reads the file itself' : 'this converter cannot read the file');
     const converter = await converterMade;
     progress = onProgress;
-    movie = makeMovie(size, readsFrom(reads));
+    movie = file ? makeMovie(size, null, readerNow(file)) : makeMovie(size, readsFrom(reads));
     pageFiles = makePageFiles(hand);
     converter.movie = movie;
     converter.pageFiles = pageFiles;
     const FS = converter.FS;
     // The worker's file system knows the movie by its size; its bytes come
-    // from the pieces.
+    // from the file or its pieces.
     FS.mkdir('/chosen');
     FS.mount(FS.filesystems.WORKERFS, { files: [{ name: 'movie', size, lastModifiedDate: new Date() }] }, '/chosen');
     FS.mkdir('/movie');

@@ -8,6 +8,18 @@
 export const ENGINE = /Firefox\//.test(navigator.userAgent) ? 'firefox'
   : /AppleWebKit/.test(navigator.userAgent) && !/Chrom(e|ium)\//.test(navigator.userAgent) ? 'webkit' : 'chromium';
 
+// How the converter gets the movie's bytes. In chromium and WebKit the
+// keeper's worker, or the page, reads the movie in pieces ahead and hands
+// them to the converter, which waits for a piece still on its way
+// (WebKit's workers may not read the chosen file when the page was opened
+// from disk). That wait is built into the converter's reading, and Firefox
+// ran that build about half as fast: there the converter is the build that
+// never waits (cmake/web.cmake), and reads every piece itself. Handing it
+// pieces as well, or in chromium reading late pieces itself, made either
+// slower.
+export const CONVERTER_READS_FILE = ENGINE === 'firefox';
+export const CONVERTER_SOURCE = CONVERTER_READS_FILE ? 'converter-direct-source' : 'converter-source';
+
 // The bytes of files the page holds in its memory. While it keeps them for
 // a .zip, it keeps them there as they come up to `moveFrom`, which a movie
 // of some minutes never reaches, since moving them costs time; beyond that

@@ -1,6 +1,7 @@
 // The page: wires the controls to a run, its saving, its video and its
 // player. One run at a time; choosing another movie aborts the last run,
 // and with it whatever it was doing.
+import { CONVERTER_SOURCE } from './engine.js';
 import { keeperClient } from './keeper_protocol.js';
 import { WEBKIT_MOST_KEPT } from './kept_files.js';
 import { makePlayer } from './player.js';
@@ -12,7 +13,7 @@ import * as words from './words.js';
 
 const $ = view.elements;
 const page = {
-  converterWorker: startWorker('converter-source'),  // made ahead, its WebAssembly compiled
+  converterWorker: startWorker(CONVERTER_SOURCE),  // made ahead, its WebAssembly compiled
   keeper: null,
   target: null,   // where the user chose to save: { kind: 'folder' | 'zip', handle }
   run: null,
@@ -56,7 +57,7 @@ function start(movie, dropped) {
   page.video = null;
   const control = new AbortController();
   const { signal } = control;
-  const worker = page.converterWorker || startWorker('converter-source');
+  const worker = page.converterWorker || startWorker(CONVERTER_SOURCE);
   page.converterWorker = null;
   const onUpdate = (made) => {
     view.showProgress(made);
@@ -76,7 +77,7 @@ function start(movie, dropped) {
     view.showRunEnd({ text: 'Failed: ' + words.errorText(error), status: 1, kind: 'failed', details: 'Exit status 1.', converterMemory: run.memory });
     showPlaces();
   }).finally(() => {
-    if (!page.converterWorker) page.converterWorker = startWorker('converter-source');
+    if (!page.converterWorker) page.converterWorker = startWorker(CONVERTER_SOURCE);
   });
 }
 
@@ -98,7 +99,7 @@ async function finished(run, status, signal) {
     const can = await videoCan;
     if (signal.aborted) return;
     if (parted(run)) view.offerVideo({ codec: null }, words.PARTS_NO_VIDEO);
-    else view.offerVideo(can, !can.codec ? can.reason : run.samples === 0 ? '' : words.soundCodecNote(can.soundCodec));
+    else view.offerVideo(can, !can.codec ? can.reason : words.videoNote(can, run.samples));
     page.player = makePlayer({ screen: $('screen'), slider: $('picture'), number: $('picture-number'), button: $('play'),
                               held: $('held') }, run);
     view.showPlayer();
@@ -203,7 +204,7 @@ async function saveVideo() {
   page.video = null;
   if (end.blob) offerDownload(end.blob, name);
   view.showVideoEnd(words.videoEnd({ ...end, name: handle ? handle.name : name, images: run.images, samples: run.samples,
-                                     soundCodec: can.soundCodec }));
+                                     codec: can.codec, soundCodec: can.soundCodec }));
   showPlaces();
 }
 

@@ -5,14 +5,17 @@
 // but the page takes its bytes in one task, which must stay short.
 const PIECE = 8 << 20;
 
-// `read(at, length)` fetches a piece (web/movie_reads.js).
-export function makeMovie(size, read) {
+// `read(at, length)` fetches a piece (web/movie_reads.js), or, where the
+// worker reads the file itself, `readNow` reads one at once, when it is
+// needed: then the converter never waits, as its build requires
+// (cmake/web.cmake). Reading ahead there made the conversion no faster.
+export function makeMovie(size, read, readNow = null) {
   const pieces = new Map();  // offset -> { arrival, bytes } (bytes null until it is there)
   let current = null;        // { at, bytes }
   let failure = null;
   let reached = 0;
   const ask = (at) => {
-    if (at >= size || pieces.has(at)) return;
+    if (!read || at >= size || pieces.has(at)) return;
     const piece = { bytes: null };
     piece.arrival = read(at, Math.min(PIECE, size - at)).then((bytes) => {
       piece.bytes = bytes;
@@ -30,16 +33,24 @@ export function makeMovie(size, read) {
       if (failure !== null || position >= size) return -1;
       if (!current || position < current.at || position >= current.at + current.bytes.length) {
         const piece = pieces.get(position);
-        if (!piece) {
-          // A seek, or the first read: the pieces asked for ahead are of no use.
-          pieces.clear();
-          ask(position);
-          return 0;
+        // A seek, or the first read: the pieces asked for ahead are of no use.
+        if (!piece) pieces.clear();
+        if (!piece || !piece.bytes) {
+          if (!readNow) {
+            if (!piece) ask(position);
+            return 0;
+          }
+          try {
+            pieces.set(position, { bytes: readNow(position, Math.min(PIECE, size - position)) });
+          } catch (error) {
+            failure = error;
+            return -1;
+          }
         }
-        if (!piece.bytes) return 0;
+        const { bytes } = pieces.get(position);
         pieces.delete(position);
-        current = { at: position, bytes: piece.bytes };
-        ask(position + piece.bytes.length);
+        current = { at: position, bytes };
+        ask(position + bytes.length);
       }
       const from = position - current.at;
       const count = Math.min(out.length, current.bytes.length - from);

@@ -11,9 +11,26 @@
 const sent = (error) => ({ name: (error && error.name) || 'Error', message: error && error.message !== undefined ? error.message : String(error) });
 const received = ({ name, message }) => Object.assign(new Error(message), { name });
 
-// A worker from its source, which the page holds as text.
+// A worker from its source, which the page holds compressed, as base64
+// text (web/bundle.mjs). The worker opens it itself, at once, so that the
+// page has the worker to talk to straight away: the messages that come
+// before its source runs wait, and are heard in order once it does; a
+// source that cannot be opened is the worker's error.
+const OPENING = `'use strict';
+const early = [];
+const wait = (event) => early.push(event);
+addEventListener('message', wait);
+const packed = Uint8Array.from(atob(SOURCE), (c) => c.charCodeAt(0));
+new Response(new ReadableStream({ start(controller) { controller.enqueue(packed); controller.close(); } })
+  .pipeThrough(new DecompressionStream('gzip'))).text().then((text) => {
+  importScripts('data:text/javascript,' + encodeURIComponent(text));
+  removeEventListener('message', wait);
+  for (const { data, ports } of early) dispatchEvent(new MessageEvent('message', { data, ports }));
+}).catch((error) => setTimeout(() => { throw error; }));`;
+
 export function startWorker(sourceId) {
-  const url = URL.createObjectURL(new Blob([document.getElementById(sourceId).textContent], { type: 'text/javascript' }));
+  const source = document.getElementById(sourceId).textContent;
+  const url = URL.createObjectURL(new Blob([`const SOURCE = '${source}';\n`, OPENING], { type: 'text/javascript' }));
   try {
     return new Worker(url);
   } finally {

@@ -5,7 +5,7 @@
 // ends the worker and everything of the run, and `ended` fails with the
 // signal's reason; nothing of the run is heard of after that.
 import { converterClient } from './converter_protocol.js';
-import { ENGINE, HELD_KEEPING, HELD_SAVING } from './engine.js';
+import { CONVERTER_READS_FILE, ENGINE, HELD_KEEPING, HELD_SAVING } from './engine.js';
 import { makeFolderFiles } from './folder_files.js';
 import { makeHolding } from './holding.js';
 import { makeKeptFiles, WEBKIT_MOST_KEPT } from './kept_files.js';
@@ -95,13 +95,18 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
   };
 
   run.ended = (async () => {
-    // The movie is read by the keeper where a worker may read it, else here.
-    const reads = new MessageChannel();
+    // The converter reads the movie itself (Firefox); else the keeper
+    // reads it for it where a worker may read it, else the page.
     let status = 1;
     try {
-      if (await keeper.canRead(movie)) await keeper.reads(movie, reads.port2);
-      else serveReads(reads.port2, movie);
-      const last = await converter.convert(movie, reads.port1, take);
+      let from = { file: movie };
+      if (!CONVERTER_READS_FILE) {
+        const reads = new MessageChannel();
+        if (await keeper.canRead(movie)) await keeper.reads(movie, reads.port2);
+        else serveReads(reads.port2, movie);
+        from = { reads: reads.port1 };
+      }
+      const last = await converter.convert(movie, from, take);
       take(last);
       run.memory = last.memory;
       status = last.status;

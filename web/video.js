@@ -11,8 +11,15 @@ import { errorText } from './words.js';
 // the bit rate allowed (5.0), and the sound in AAC where the browser can
 // encode it, else in Opus.
 const VIDEO_CODECS = ['avc1.640032', 'avc1.4d0032', 'avc1.420032'];
+// Firefox's H.264 encoder, tried on Linux, made 141 kb/s of the 100 Mb/s
+// asked for, and kept its quality low (28.6 dB) whatever quantizer it was
+// given: there the video is VP9 (profile 0, level 4.0, 8 bits; BT.709, in
+// limited range), each picture at a set quantizer, in MP4 as well.
+const VP9 = 'vp09.00.40.08.01.01.01.01.00';
+const VP9_QUANTIZER = 10;
 
-// { codec, soundCodec }, or { reason } why this browser cannot make one.
+// { codec, quantizer, soundCodec }, or { reason } why this browser cannot
+// make one.
 export async function videoSupport() {
   // WebKitGTK 2.50 without GStreamer's H.264 encoder ended the page when
   // asked whether it could encode H.264.
@@ -22,23 +29,23 @@ export async function videoSupport() {
   if (!('VideoEncoder' in window) || !('AudioEncoder' in window)) {
     return { reason: 'This browser cannot make a video: it has no video encoder (WebCodecs).' };
   }
-  let codec = null;
-  for (const candidate of VIDEO_CODECS) {
-    const config = { codec: candidate, width: 1600, height: 1200, bitrate: 100e6, framerate: 15 };
-    if ((await VideoEncoder.isConfigSupported(config).catch(() => ({}))).supported) {
-      codec = candidate;
-      break;
+  const supported = async (config) => (await VideoEncoder.isConfigSupported({ width: 1600, height: 1200, framerate: 15, ...config })
+    .catch(() => ({}))).supported === true;
+  let video = null;
+  if (ENGINE === 'firefox') {
+    if (await supported({ codec: VP9, bitrateMode: 'quantizer' })) video = { codec: VP9, quantizer: VP9_QUANTIZER };
+  } else {
+    for (const codec of VIDEO_CODECS) {
+      if (await supported({ codec, bitrate: 100e6 })) {
+        video = { codec, quantizer: null };
+        break;
+      }
     }
   }
-  if (!codec) return { reason: 'This browser cannot make a video: it has no H.264 encoder.' };
-  // Firefox's encoder, tried on Linux, made 141 kb/s of the 100 Mb/s asked
-  // for, blurred (28.6 dB), and showed each picture two pictures late.
-  if (ENGINE === 'firefox') {
-    return { reason: 'This browser cannot make a video that looks as the pictures do: its H.264 encoder keeps far below the quality asked for. Chrome and Edge can make one.' };
-  }
+  if (!video) return { reason: `This browser cannot make a video: it has no ${ENGINE === 'firefox' ? 'VP9' : 'H.264'} encoder.` };
   const sound = { sampleRate: 48000, numberOfChannels: 1, bitrate: 96000 };
   for (const [soundCodec, name] of [['aac', 'mp4a.40.2'], ['opus', 'opus']]) {
-    if ((await AudioEncoder.isConfigSupported({ codec: name, ...sound }).catch(() => ({}))).supported) return { codec, soundCodec };
+    if ((await AudioEncoder.isConfigSupported({ codec: name, ...sound }).catch(() => ({}))).supported) return { ...video, soundCodec };
   }
   return { reason: 'This browser cannot make a video: it has no AAC or Opus encoder for the sound.' };
 }
@@ -73,7 +80,8 @@ export function startVideo({ files, images, samples, can, handle, signal, onProg
       onProgress(added / images);
     };
     try {
-      await video.start({ handle, rate: pictureRate(images, samples), codec: can.codec, soundCodec: samples > 0 ? can.soundCodec : null });
+      await video.start({ handle, rate: pictureRate(images, samples), codec: can.codec, quantizer: can.quantizer,
+                          soundCodec: samples > 0 ? can.soundCodec : null });
       const wav = samples > 0 ? await files.blob('BOOK.WAV') : null;
       const ahead = [];
       for (let n = 0; n < images && !stopped; n++) {

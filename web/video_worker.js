@@ -2,12 +2,13 @@
 // the sound, one picture at a time as the page hands them over. The
 // pictures are enlarged 5 × 6, each pixel a block, to 1600 × 1200 (4:3, as
 // on the screens of their time), turned into YUV 4:2:0 with the BT.709
-// matrix in limited range, and encoded as H.264 by the browser (WebCodecs);
-// the sound goes in as AAC or Opus at 48 kHz. mediabunny writes the MP4:
-// into the file the user chose, or as a fragmented MP4 into a blob, which
-// the browser keeps out of the page's memory.
+// matrix in limited range, and encoded as H.264, or VP9 where the page
+// chose it (web/video.js), by the browser (WebCodecs); the sound goes in as
+// AAC or Opus at 48 kHz. mediabunny writes the MP4: into the file the user
+// chose, or as a fragmented MP4 into a blob, which the browser keeps out of
+// the page's memory.
 import {
-  AppendOnlyStreamTarget, AudioSample, AudioSampleSource, Mp4OutputFormat, Output, StreamTarget, VideoSample,
+  AppendOnlyStreamTarget, AudioSample, AudioSampleSource, Mp4OutputFormat, Output, Quality, StreamTarget, VideoSample,
   VideoSampleSource,
 } from 'mediabunny';
 import { HEIGHT, PIXELS_AT, SAMPLE_RATE, WIDTH, colourMap } from './picture.js';
@@ -26,6 +27,24 @@ const VIDEO_BITRATE = 100e6;
 const SOUND_BITRATE = 96000;
 // A blob is made of the pieces written once they are this many bytes.
 const BLOB_PIECE = 16 << 20;
+// Firefox keeps a blob made of bytes in memory, but puts a response's body,
+// read into a blob, into a temporary file.
+const BLOBS_THROUGH_RESPONSE = /Firefox\//.test(navigator.userAgent);
+
+// VP9 says its colours in each key frame's header, which Firefox's encoder
+// leaves "unknown" whatever the pictures say: BT.709 is written there, and
+// in the MP4's description. The header's first byte: frame marker 2, profile
+// 0, a shown key frame; then the key frame's sync code, then the colour
+// space in the top 3 bits (2: BT.709), and the range (0: limited).
+const VP9_BT709 = 2;
+function tagVp9Colours(packet, meta) {
+  const bytes = packet.data;
+  if (packet.type === 'key' && bytes.length > 4 && (bytes[0] & 0xfc) === 0x80 &&
+      bytes[1] === 0x49 && bytes[2] === 0x83 && bytes[3] === 0x42) {
+    bytes[4] = (VP9_BT709 << 5) | (bytes[4] & 0x0f);
+  }
+  if (meta && meta.decoderConfig) meta.decoderConfig.colorSpace = COLOUR_SPACE;
+}
 
 // Each colour map entry as Y, Cb and Cr before rounding.
 function paletteYuv(tga) {
@@ -41,32 +60,56 @@ function paletteYuv(tga) {
   return yuv;
 }
 
-// A TGA, enlarged and turned into the three planes of I420. A chroma sample
-// covers two columns, which may fall in two pictures' pixels: it takes
-// their mean.
-function enlarged(tga) {
+// Which two pixels of a row each chroma sample covers: a sample covers two
+// columns, which may fall in two pixels of the picture.
+const CHROMA_WIDTH = VIDEO_WIDTH / 2;
+const LEFT = Uint16Array.from({ length: CHROMA_WIDTH }, (_, i) => Math.floor((2 * i) / ACROSS));
+const RIGHT = Uint16Array.from({ length: CHROMA_WIDTH }, (_, i) => Math.floor((2 * i + 1) / ACROSS));
+
+// A TGA, enlarged and turned into the three planes of I420 in `frame`, each
+// of whose bytes it writes. A chroma sample whose two columns fall in two
+// pixels takes their mean. The rounded values of each colour come from a
+// table made once a picture.
+function enlarged(tga, frame) {
   const yuv = paletteYuv(tga);
-  const frame = new Uint8Array(VIDEO_WIDTH * VIDEO_HEIGHT * 3 / 2);
-  const chromaWidth = VIDEO_WIDTH / 2;
+  const y = new Uint8Array(256);
+  const u = new Uint8Array(256);
+  const v = new Uint8Array(256);
+  for (let i = 0; i < 256; i++) {
+    y[i] = Math.round(yuv[3 * i]);
+    u[i] = Math.round(yuv[3 * i + 1]);
+    v[i] = Math.round(yuv[3 * i + 2]);
+  }
   const uAt = VIDEO_WIDTH * VIDEO_HEIGHT;
-  const vAt = uAt + chromaWidth * (VIDEO_HEIGHT / 2);
+  const vAt = uAt + CHROMA_WIDTH * (VIDEO_HEIGHT / 2);
   for (let row = 0; row < HEIGHT; row++) {
     const pixels = PIXELS_AT + row * WIDTH;
     const lumaRow = row * DOWN * VIDEO_WIDTH;
-    for (let x = 0; x < WIDTH; x++) {
-      frame.fill(Math.round(yuv[3 * tga[pixels + x]]), lumaRow + x * ACROSS, lumaRow + (x + 1) * ACROSS);
+    for (let x = 0, at = lumaRow; x < WIDTH; x++, at += ACROSS) {
+      const value = y[tga[pixels + x]];
+      frame[at] = value;
+      frame[at + 1] = value;
+      frame[at + 2] = value;
+      frame[at + 3] = value;
+      frame[at + 4] = value;
     }
     for (let copy = 1; copy < DOWN; copy++) frame.copyWithin(lumaRow + copy * VIDEO_WIDTH, lumaRow, lumaRow + VIDEO_WIDTH);
-    const chromaRow = row * (DOWN / 2) * chromaWidth;
-    for (let i = 0; i < chromaWidth; i++) {
-      const left = 3 * tga[pixels + Math.floor((2 * i) / ACROSS)];
-      const right = 3 * tga[pixels + Math.floor((2 * i + 1) / ACROSS)];
-      frame[uAt + chromaRow + i] = Math.round((yuv[left + 1] + yuv[right + 1]) / 2);
-      frame[vAt + chromaRow + i] = Math.round((yuv[left + 2] + yuv[right + 2]) / 2);
+    const uRow = uAt + row * (DOWN / 2) * CHROMA_WIDTH;
+    const vRow = vAt + row * (DOWN / 2) * CHROMA_WIDTH;
+    for (let i = 0; i < CHROMA_WIDTH; i++) {
+      const left = tga[pixels + LEFT[i]];
+      const right = tga[pixels + RIGHT[i]];
+      if (left === right) {
+        frame[uRow + i] = u[left];
+        frame[vRow + i] = v[left];
+      } else {
+        frame[uRow + i] = Math.round((yuv[3 * left + 1] + yuv[3 * right + 1]) / 2);
+        frame[vRow + i] = Math.round((yuv[3 * left + 2] + yuv[3 * right + 2]) / 2);
+      }
     }
     for (let copy = 1; copy < DOWN / 2; copy++) {
-      frame.copyWithin(uAt + chromaRow + copy * chromaWidth, uAt + chromaRow, uAt + chromaRow + chromaWidth);
-      frame.copyWithin(vAt + chromaRow + copy * chromaWidth, vAt + chromaRow, vAt + chromaRow + chromaWidth);
+      frame.copyWithin(uRow + copy * CHROMA_WIDTH, uRow, uRow + CHROMA_WIDTH);
+      frame.copyWithin(vRow + copy * CHROMA_WIDTH, vRow, vRow + CHROMA_WIDTH);
     }
   }
   return frame;
@@ -76,24 +119,25 @@ function enlarged(tga) {
 async function makeTarget(handle) {
   if (handle) return { target: new StreamTarget(await handle.createWritable()), fastStart: false };
   const pieces = [];
-  let blob = new Blob([]);
+  const blobs = [];
   let held = 0;
-  const fold = () => {
-    blob = new Blob([blob, ...pieces.splice(0)]);
+  const fold = async () => {
+    const blob = new Blob(pieces.splice(0));
     held = 0;
+    blobs.push(BLOBS_THROUGH_RESPONSE ? await new Response(blob.stream()).blob() : blob);
   };
   const writable = new WritableStream({
-    write(chunk) {
+    async write(chunk) {
       pieces.push(chunk);
       held += chunk.length;
-      if (held >= BLOB_PIECE) fold();
+      if (held >= BLOB_PIECE) await fold();
     },
   });
   return {
     target: new AppendOnlyStreamTarget(writable), fastStart: 'fragmented',
-    blob: () => {
-      fold();
-      return blob;
+    blob: async () => {
+      await fold();
+      return new Blob(blobs, { type: 'video/mp4' });
     },
   };
 }
@@ -101,13 +145,15 @@ async function makeTarget(handle) {
 let made = null;  // { output, video, sound, place, rate, samplesAdded }
 
 serveVideo({
-  async start({ handle, rate, codec, soundCodec }) {
+  async start({ handle, rate, codec, quantizer, soundCodec }) {
     const place = await makeTarget(handle);
     const output = new Output({ format: new Mp4OutputFormat({ fastStart: place.fastStart }), target: place.target });
     const video = new VideoSampleSource({
       // A key frame every 10 s: after each, this encoder takes some pictures
       // to come back to full sharpness.
-      codec: 'avc', fullCodecString: codec, bitrate: VIDEO_BITRATE, latencyMode: 'quality', keyFrameInterval: 10,
+      codec: codec.startsWith('avc') ? 'avc' : 'vp9', fullCodecString: codec, latencyMode: 'quality', keyFrameInterval: 10,
+      bitrate: quantizer === null ? VIDEO_BITRATE : new Quality({ quantizer }),
+      onEncodedPacket: codec.startsWith('vp09') ? tagVp9Colours : undefined,
     });
     output.addVideoTrack(video, { frameRate: rate });
     let sound = null;
@@ -128,7 +174,10 @@ serveVideo({
       await made.sound.add(piece);
       piece.close();
     }
-    const picture = new VideoSample(enlarged(tga), {
+    // One frame's bytes, written again for each picture: the encoder has
+    // its own copy once the picture is added.
+    made.frame = made.frame || new Uint8Array(VIDEO_WIDTH * VIDEO_HEIGHT * 3 / 2);
+    const picture = new VideoSample(enlarged(tga, made.frame), {
       format: 'I420', codedWidth: VIDEO_WIDTH, codedHeight: VIDEO_HEIGHT, colorSpace: COLOUR_SPACE,
       timestamp: number / made.rate, duration: 1 / made.rate,
     });

@@ -83,16 +83,21 @@ export function zipProgress(taken, count) {
   return 'Making the .zip… ' + taken.toLocaleString('en') + ' of ' + count.toLocaleString('en') + ' files';
 }
 
-export function soundCodecNote(soundCodec) {
-  return soundCodec === 'aac' ? 'The sound goes in as AAC.'
-    : 'The sound goes in as Opus, since this browser has no AAC encoder; some Apple and editing apps do not import Opus.';
+// What goes into a video made here: said before it is made.
+export function videoNote({ codec, soundCodec }, samples) {
+  const video = codec.startsWith('vp09')
+    ? 'The video goes in as VP9, which browsers, VLC, mpv and Windows\' own player play, but QuickTime does not. ' : '';
+  const sound = samples === 0 ? ''
+    : soundCodec === 'aac' ? 'The sound goes in as AAC.'
+      : 'The sound goes in as Opus, since this browser has no AAC encoder; some Apple and editing apps do not import Opus.';
+  return (video + sound).trim();
 }
 
 // How a video ended: saved, stopped or failed.
-export function videoEnd({ failure, stopped, kept, added, name, images, samples, soundCodec }) {
+export function videoEnd({ failure, stopped, kept, added, name, images, samples, codec, soundCodec }) {
   if (failure) return 'Failed: the video could not be made: ' + failure;
   if (stopped) return kept ? 'Stopped: ' + name + ' holds the first ' + picturesText(added) + '.' : 'Stopped: no video was saved.';
-  return 'Saved ' + name + ': ' + picturesText(images) + ' in 1600 × 1200' +
+  return 'Saved ' + name + ': ' + picturesText(images) + ' in 1600 × 1200' + (codec.startsWith('vp09') ? ' as VP9' : '') +
     (samples === 0 ? '.' : ', the sound in ' + (soundCodec === 'aac' ? 'AAC.' : 'Opus.'));
 }
 

@@ -63,7 +63,7 @@ export async function startBrowser(engine = 'chromium') {
         'browser.download.folderList': 2,
         'browser.download.useDownloadDir': true,
         'browser.download.always_ask_before_handling_new_types': false,
-        'browser.helperApps.neverAsk.saveToDisk': 'application/zip',
+        'browser.helperApps.neverAsk.saveToDisk': 'application/zip,video/mp4',
         'media.autoplay.default': 0,
         'app.update.enabled': false,
         'network.captive-portal-service.enabled': false,
