@@ -1,7 +1,7 @@
 // The boundary between the converter's worker and whoever reads the chosen
-// movie for it where it may not read the file itself (WebKit, opened from
-// disk): the keeper's worker where a worker may read the file, else the
-// page itself. One request, on a port of their own:
+// movie for it where it does not read the file itself (chromium, WebKit):
+// the keeper's worker where a worker may read the file, else the page
+// itself (WebKit, opened from disk). One request, on a port of their own:
 // { type: 'read', at, length }, answered with the bytes.
 import { connect, serve, transferring } from './rpc.js';
 
@@ -21,9 +21,8 @@ export function serveReads(port, file) {
   });
 }
 
-// Where the converter's worker may read the file itself: a piece read at
-// once, when the one it needs has not come yet.
-// Firefox's reader fails on a changed file with an exception of its own,
+// Where the converter's worker reads the file itself (Firefox): each piece
+// read at once, when it is needed. Firefox's reader fails on a changed file with an exception of its own,
 // with no reason in words: it is said as the failure a read would give.
 export function readerNow(file) {
   return (at, length) => {
@@ -36,6 +35,7 @@ export function readerNow(file) {
     return new Uint8Array(whole(bytes, length));
   };
 }
+
 // The converter's side: `read(at, length)` gives the bytes, or fails with
 // the reason the file could not be read.
 export function readsFrom(port) {
