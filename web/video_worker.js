@@ -11,6 +11,7 @@ import {
   AppendOnlyStreamTarget, AudioSample, AudioSampleSource, Mp4OutputFormat, Output, Quality, StreamTarget, VideoSample,
   VideoSampleSource,
 } from 'mediabunny';
+import { ENGINE } from './engine.js';
 import { HEIGHT, PIXELS_AT, SAMPLE_RATE, WIDTH, colourMap } from './picture.js';
 import { serveVideo } from './video_protocol.js';
 
@@ -29,7 +30,7 @@ const SOUND_BITRATE = 96000;
 const BLOB_PIECE = 16 << 20;
 // Firefox keeps a blob made of bytes in memory, but puts a response's body,
 // read into a blob, into a temporary file.
-const BLOBS_THROUGH_RESPONSE = /Firefox\//.test(navigator.userAgent);
+const BLOBS_THROUGH_RESPONSE = ENGINE === 'firefox';
 
 // VP9 says its colours in each key frame's header, which Firefox's encoder
 // leaves "unknown" whatever the pictures say: BT.709 is written there, and
