@@ -34,11 +34,21 @@ let movie = null;
 let pageFiles = null;
 let progress = null;
 
-// Giving way waits on a message through a channel of the worker's own,
-// which no browser slows as it slows timers in a background tab.
+// Giving way waits for the first of two: a message through a channel of the
+// worker's own, which no browser slows as it slows timers in a background
+// tab, and a timer, which comes in a millisecond or two where WebKit took
+// some 15 to bring the message while the page was busy. Each way given has
+// its turn: what comes for an earlier one is late, and does nothing.
 const channel = new MessageChannel();
+let turn = 0;
 let given = null;
-channel.port1.onmessage = () => given();
+const give = (its) => {
+  if (its !== turn || !given) return;
+  const resume = given;
+  given = null;
+  resume();
+};
+channel.port1.onmessage = (event) => give(event.data);
 
 // What the page has yet to see, and the buffers that go with it.
 function batch(extra = {}) {
@@ -58,8 +68,11 @@ const converterMade = (readsFile ? globalThis.createDirectConverter : globalThis
   giveWay: () => {
     hand();
     return new Promise((resolve) => {
+      turn += 1;
+      const its = turn;
       given = () => resolve(stopAsked ? 1 : 0);
-      channel.port2.postMessage(0);
+      channel.port2.postMessage(its);
+      setTimeout(() => give(its), 0);
     });
   },
 });

@@ -143,7 +143,7 @@ async function makeTarget(handle) {
   };
 }
 
-let made = null;  // { output, video, sound, place, rate, samplesAdded }
+let made = null;  // { output, video, sound, place, rate, samplesAdded, byBitrate, bytes }
 
 serveVideo({
   async start({ handle, rate, codec, quantizer, soundCodec }) {
@@ -163,7 +163,7 @@ serveVideo({
       output.addAudioTrack(sound);
     }
     await output.start();
-    made = { output, video, sound, place, rate, samplesAdded: 0 };
+    made = { output, video, sound, place, rate, samplesAdded: 0, byBitrate: quantizer === null };
   },
   // Picture `number`, and the sound that goes with it.
   async picture({ number, tga, samples }) {
@@ -175,15 +175,23 @@ serveVideo({
       await made.sound.add(piece);
       piece.close();
     }
-    // One frame's bytes, written again for each picture: the encoder has
-    // its own copy once the picture is added.
-    made.frame = made.frame || new Uint8Array(VIDEO_WIDTH * VIDEO_HEIGHT * 3 / 2);
-    const picture = new VideoSample(enlarged(tga, made.frame), {
+    // One frame's bytes, written again for each picture: the browser's
+    // frame is a copy of them, made in memory it keeps for frames, where a
+    // sample made of the bytes would copy them first into new memory.
+    made.bytes = made.bytes || new Uint8Array(VIDEO_WIDTH * VIDEO_HEIGHT * 3 / 2);
+    const frame = new VideoFrame(enlarged(tga, made.bytes), {
       format: 'I420', codedWidth: VIDEO_WIDTH, codedHeight: VIDEO_HEIGHT, colorSpace: COLOUR_SPACE,
-      timestamp: number / made.rate, duration: 1 / made.rate,
+      timestamp: Math.round((number * 1e6) / made.rate), duration: Math.round(1e6 / made.rate),
     });
-    await made.video.add(picture);
-    picture.close();
+    const picture = new VideoSample(frame, { timestamp: number / made.rate, duration: 1 / made.rate });
+    try {
+      // The encoder's rate control starts low: the second picture, made
+      // from the first, came out at 39 dB; as a key frame of its own, 43.
+      await made.video.add(picture, number === 1 && made.byBitrate ? { keyFrame: true } : undefined);
+    } finally {
+      picture.close();
+      frame.close();
+    }
   },
   async finish() {
     await made.output.finalize();
