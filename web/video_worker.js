@@ -8,7 +8,7 @@
 // chose, or as a fragmented MP4 into a blob, which the browser keeps out of
 // the page's memory.
 import {
-  AppendOnlyStreamTarget, AudioSample, AudioSampleSource, Mp4OutputFormat, Output, Quality, StreamTarget, VideoSample,
+  AudioSample, AudioSampleSource, Mp4OutputFormat, Output, Quality, StreamTarget, VideoSample,
   VideoSampleSource,
 } from 'mediabunny';
 import { ENGINE } from './engine.js';
@@ -116,11 +116,16 @@ function enlarged(tga, frame) {
   return frame;
 }
 
-// Where the MP4 goes: the user's file, written in place, or a blob.
+// Where the MP4 goes: the user's file, or a blob. Either is written in
+// order, but for the header of the box that holds the pictures and the
+// sound, written again at the end, once its length is known: the blob's
+// first bytes, which hold it, are kept apart until then.
 async function makeTarget(handle) {
-  if (handle) return { target: new StreamTarget(await handle.createWritable()), fastStart: false };
+  if (handle) return { target: new StreamTarget(await handle.createWritable()) };
+  let head = null;
   const pieces = [];
   const blobs = [];
+  let end = 0;
   let held = 0;
   const fold = async () => {
     const blob = new Blob(pieces.splice(0));
@@ -128,17 +133,27 @@ async function makeTarget(handle) {
     blobs.push(BLOBS_THROUGH_RESPONSE ? await new Response(blob.stream()).blob() : blob);
   };
   const writable = new WritableStream({
-    async write(chunk) {
-      pieces.push(chunk);
-      held += chunk.length;
-      if (held >= BLOB_PIECE) await fold();
+    async write({ data, position }) {
+      if (head === null && position === 0) {
+        head = data.slice();
+        end = data.length;
+      } else if (position === end) {
+        pieces.push(data);
+        end += data.length;
+        held += data.length;
+        if (held >= BLOB_PIECE) await fold();
+      } else if (head !== null && position + data.length <= head.length) {
+        head.set(data, position);
+      } else {
+        throw new Error(`the MP4 writer went back to byte ${position}, beyond the ${head ? head.length : 0} kept`);
+      }
     },
   });
   return {
-    target: new AppendOnlyStreamTarget(writable), fastStart: 'fragmented',
+    target: new StreamTarget(writable),
     blob: async () => {
       await fold();
-      return new Blob(blobs, { type: 'video/mp4' });
+      return new Blob([head || new Uint8Array(0), ...blobs], { type: 'video/mp4' });
     },
   };
 }
@@ -148,7 +163,7 @@ let made = null;  // { output, video, sound, place, rate, samplesAdded, byBitrat
 serveVideo({
   async start({ handle, rate, codec, quantizer, soundCodec }) {
     const place = await makeTarget(handle);
-    const output = new Output({ format: new Mp4OutputFormat({ fastStart: place.fastStart }), target: place.target });
+    const output = new Output({ format: new Mp4OutputFormat({ fastStart: false }), target: place.target });
     const video = new VideoSampleSource({
       // A key frame every 10 s: after each, this encoder takes some pictures
       // to come back to full sharpness.
