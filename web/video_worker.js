@@ -5,8 +5,7 @@
 // matrix in limited range, and encoded as H.264, or VP9 where the page
 // chose it (web/video.js), by the browser (WebCodecs); the sound goes in as
 // AAC or Opus at 48 kHz. mediabunny writes the MP4: into the file the user
-// chose, or as a fragmented MP4 into a blob, which the browser keeps out of
-// the page's memory.
+// chose, or into a blob, which the browser keeps out of the page's memory.
 import {
   AudioSample, AudioSampleSource, Mp4OutputFormat, Output, Quality, StreamTarget, VideoSample,
   VideoSampleSource,
