@@ -87,13 +87,9 @@ async function finished(run, status, signal) {
   const [text, kind] = words.headline({ ...run, movieName: run.movie.name }, status, lines);
   if (kind === 'not-a-movie') view.showNotice(words.NOT_A_MOVIE_NOTICE);
   if (run.earlierImages) view.showNotice(run.earlierImages + '.');
-  if (!run.saved && parted(run)) {
-    offerPart(run);
-  } else if (!run.saved) {
-    const size = await page.keeper.length(run.files.listing()).catch(() => null);
-    if (signal.aborted) return;
-    view.offerZip('Save as a .zip' + (size ? ' (' + words.sizeText(size) + ')' : ''));
-  }
+  // The keeper works out the .zip's length while the first picture is drawn.
+  const zipLength = !run.saved && !parted(run) ? page.keeper.length(run.files.listing()).catch(() => null) : null;
+  if (!run.saved && parted(run)) offerPart(run);
   // A .zip cut short by a failure cannot be read back.
   if (run.images > 0 && !(run.failure && run.target && run.target.kind === 'zip')) {
     const can = await videoCan;
@@ -105,6 +101,11 @@ async function finished(run, status, signal) {
     view.showPlayer();
     await page.player.show(0);
     if (signal.aborted) return;
+  }
+  if (zipLength) {
+    const size = await zipLength;
+    if (signal.aborted) return;
+    view.offerZip('Save as a .zip' + (size ? ' (' + words.sizeText(size) + ')' : ''));
   }
   view.showRunEnd({ text, status, kind, details: words.detailsNote(status, lines, run.movie.name), converterMemory: run.memory });
   showPlaces();

@@ -100,13 +100,15 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
     let status = 1;
     try {
       let from = { file: movie };
+      // The converter starts at once; its reads wait on their port until
+      // one side serves them.
+      let serving = null;
       if (!CONVERTER_READS_FILE) {
         const reads = new MessageChannel();
-        if (await keeper.canRead(movie)) await keeper.reads(movie, reads.port2);
-        else serveReads(reads.port2, movie);
+        serving = keeper.canRead(movie).then((can) => (can ? keeper.reads(movie, reads.port2) : serveReads(reads.port2, movie)));
         from = { reads: reads.port1 };
       }
-      const last = await converter.convert(movie, from, take);
+      const [last] = await Promise.all([converter.convert(movie, from, take), serving]);
       take(last);
       run.memory = last.memory;
       status = last.status;
