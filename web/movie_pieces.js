@@ -4,6 +4,10 @@
 // up to some MiB, and the reading side hands each piece over at no cost,
 // but the page takes its bytes in one task, which must stay short.
 const PIECE = 8 << 20;
+// The first pieces are smaller, doubling up to PIECE, so that the converter
+// starts on the first MiB while the next is read.
+const FIRST_PIECE = 1 << 20;
+const pieceAt = (at, size) => Math.min(PIECE, Math.max(FIRST_PIECE, at), size - at);
 
 // `read(at, length)` fetches a piece (web/movie_reads.js), or, where the
 // worker reads the file itself, `readNow` reads one at once, when it is
@@ -17,7 +21,7 @@ export function makeMovie(size, read, readNow = null) {
   const ask = (at) => {
     if (!read || at >= size || pieces.has(at)) return;
     const piece = { bytes: null };
-    piece.arrival = read(at, Math.min(PIECE, size - at)).then((bytes) => {
+    piece.arrival = read(at, pieceAt(at, size)).then((bytes) => {
       piece.bytes = bytes;
     }, (error) => {
       failure = failure || error;
@@ -41,7 +45,7 @@ export function makeMovie(size, read, readNow = null) {
             return 0;
           }
           try {
-            pieces.set(position, { bytes: readNow(position, Math.min(PIECE, size - position)) });
+            pieces.set(position, { bytes: readNow(position, pieceAt(position, size)) });
           } catch (error) {
             failure = error;
             return -1;
