@@ -18,19 +18,25 @@ EM_ASYNC_JS(int, page_give_way, (), { return await Module.giveWay(); });
 // The event numbers the exit status as Ctrl-C does at a prompt: 128 + 2.
 constexpr int STOP_BUTTON = 2;
 constexpr double GIVE_WAY_MS = 50;
+// The clock costs a call out to the page, more than the work of a chunk: it
+// is read at every CLOCK_EVERY-th chunk or piece.
+constexpr int CLOCK_EVERY = 16;
 
 int pending_event = 0;
 double last_given_way = 0;
+int unclocked = 0;
 
 }  // namespace
 
 void interruption_install() {
     pending_event = 0;
     last_given_way = emscripten_get_now();
+    unclocked = 0;
 }
 
 int interruption_event() {
-    if (pending_event != 0) return pending_event;
+    if (pending_event != 0 || ++unclocked < CLOCK_EVERY) return pending_event;
+    unclocked = 0;
     const double now = emscripten_get_now();
     if (now - last_given_way >= GIVE_WAY_MS) {
         if (page_give_way() != 0) pending_event = STOP_BUTTON;

@@ -7,10 +7,13 @@
 //         way, every 50 ms, progress { lines, read, files }: the lines
 //         printed, how far it has come through the movie, and the files
 //         finished, or parts of them ({ name, at, bytes, done }), whose
-//         buffers are the page's from then on. The answer, the same with
+//         buffers are the page's from then on, and `spareUsed`, how many of
+//         them were buffers the page gave. The answer, the same with
 //         { status, memory } added, and `unreadable` when the movie could
 //         not be read.
 // Told:   { type: 'taken', bytes }: the page has taken so many bytes;
+//         { type: 'spare', buffers }: buffers made ready for the files'
+//         bytes (transferred);
 //         { type: 'refused' }: the page keeps no more files;
 //         { type: 'stop' }: the Stop button.
 import { connect, serve } from './rpc.js';
@@ -22,13 +25,14 @@ export function converterClient(worker, onBroken) {
     convert: (movie, from, onBatch) => converter.request('convert', { name: movie.name, size: movie.size, ...from },
                                                          { transfer: from.reads ? [from.reads] : [], onProgress: onBatch }),
     taken: (bytes) => converter.tell('taken', { bytes }),
+    spare: (buffers) => converter.tell('spare', { buffers }, buffers),
     refuse: () => converter.tell('refused'),
     stop: () => converter.tell('stop'),
     end: (reason) => converter.end(reason),
   };
 }
 
-// `actions`: { convert(message, progress), taken, refused, stop }.
+// `actions`: { convert(message, progress), taken, spare, refused, stop }.
 export function serveConverter(actions) {
   serve(globalThis, actions);
 }

@@ -19,6 +19,7 @@
 //   pageFiles.length(id), .close(id) (0, 1 or 2 as write), .discard(id);
 //   pageFiles.behind()             whether too much is on its way to the page;
 //   pageFiles.caughtUp()           resolves once the page has taken enough.
+// The page hands over buffers for the files' bytes as it makes them ready.
 // Asyncify turns the waits for a promise into returns to this worker's
 // event loop.
 import { serveConverter } from './converter_protocol.js';
@@ -33,6 +34,8 @@ const lines = [];
 let movie = null;
 let pageFiles = null;
 let progress = null;
+// Buffers the page made ready for the files' bytes (web/page_files.js).
+const spare = [];
 
 // Giving way waits for the first of two: a message through a channel of the
 // worker's own, which no browser slows as it slows timers in a background
@@ -52,9 +55,9 @@ channel.port1.onmessage = (event) => give(event.data);
 
 // What the page has yet to see, and the buffers that go with it.
 function batch(extra = {}) {
-  const [files, transfer] = pageFiles.takeBatch();
+  const [files, transfer, spareUsed] = pageFiles.takeBatch();
   const unreadable = movie.failure ? { unreadable: errorText(movie.failure) } : {};
-  return [{ ...extra, ...unreadable, files, lines: lines.splice(0), read: movie.read }, transfer];
+  return [{ ...extra, ...unreadable, files, spareUsed, lines: lines.splice(0), read: movie.read }, transfer];
 }
 
 const hand = () => progress(...batch());
@@ -83,7 +86,7 @@ serveConverter({
     const converter = await converterMade;
     progress = onProgress;
     movie = file ? makeMovie(size, null, readerNow(file)) : makeMovie(size, readsFrom(reads));
-    pageFiles = makePageFiles(hand);
+    pageFiles = makePageFiles(hand, spare);
     converter.movie = movie;
     converter.pageFiles = pageFiles;
     const FS = converter.FS;
@@ -98,6 +101,7 @@ serveConverter({
     return transferring(...batch({ status, memory: converter.HEAP8.length }));
   },
   taken: ({ bytes }) => pageFiles && pageFiles.taken(bytes),
+  spare: ({ buffers }) => spare.push(...buffers),
   refused: () => pageFiles && pageFiles.refuse(),
   stop: () => {
     stopAsked = true;

@@ -34,3 +34,10 @@ export const HELD_KEEPING = {
 }[ENGINE];
 // While the files go where the user chose as they are made.
 export const HELD_SAVING = { moveFrom: 32 << 20, most: 64 << 20 };
+
+// The buffers the page makes ready for the converter's files, with its
+// worker at a time (web/spare_memory.js): more than it fills between two
+// batches. None in Firefox, whose page moves the kept files into blobs
+// from early on, a file in a shared buffer by a copy: there they made the
+// conversion slower.
+export const SPARE_BUFFERS = ENGINE === 'firefox' ? 0 : 32;

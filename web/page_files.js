@@ -10,8 +10,16 @@ const PART = 4 << 20;
 // waits until the page has taken half of them.
 const MOST_ON_THEIR_WAY = 48 << 20;
 
-// `hand()` sends the batch so far on its way (takeBatch).
-export function makePageFiles(hand) {
+// A write longer than this gets a buffer of its own.
+const MOST_IN_SPARE = 256 << 10;
+
+// `hand()` sends the batch so far on its way (takeBatch). `spare` holds the
+// buffers the page made ready for the files' bytes (web/spare_memory.js):
+// copying into memory the page has touched is many times faster than into
+// new memory, which the system maps a page at a time as it is first
+// written. Once a spare buffer is full, or its files go, the next is used;
+// without one, a write gets a new buffer.
+export function makePageFiles(hand, spare = []) {
   const open = new Map();
   let next = 0;
   let batch = [];
@@ -19,6 +27,26 @@ export function makePageFiles(hand) {
   let onTheirWay = 0;
   let refused = false;
   let wake = null;
+  const fromPage = new WeakSet();
+  let filling = null;  // the spare buffer written into, and how much of it is used
+  let used = 0;
+  const copied = (bytes) => {
+    if (bytes.length > MOST_IN_SPARE) return bytes.slice();
+    if (!filling || used + bytes.length > filling.length) {
+      filling = null;
+      while (spare.length > 0 && !filling) {
+        const buffer = spare.shift();
+        if (buffer.byteLength >= bytes.length) filling = new Uint8Array(buffer);
+      }
+      if (!filling) return bytes.slice();
+      fromPage.add(filling.buffer);
+      used = 0;
+    }
+    const view = filling.subarray(used, used + bytes.length);
+    view.set(bytes);
+    used += bytes.length;
+    return view;
+  };
   const add = (name, at, bytes, done) => {
     batch.push({ name, at, bytes, done });
     batchBytes += bytes.length;
@@ -53,7 +81,7 @@ export function makePageFiles(hand) {
       const file = open.get(id);
       try {
         if (offset < 0) {
-          file.chunks.push({ at: file.length, bytes: bytes.slice() });
+          file.chunks.push({ at: file.length, bytes: copied(bytes) });
           file.length += bytes.length;
           if (file.chunks.length > 1) file.held += bytes.length;
           if (file.held >= PART) addTail(file);
@@ -94,13 +122,21 @@ export function makePageFiles(hand) {
     discard(id) {
       open.delete(id);
     },
-    // The batch so far, and its buffers, which leave the worker with it.
+    // The batch so far, its buffers, which leave the worker with it, and
+    // how many of them the page had made ready. The bytes of files still
+    // open that share those buffers are copied first, as they stay.
     takeBatch() {
       const taken = batch;
       onTheirWay += batchBytes;
       batch = [];
       batchBytes = 0;
-      return [taken, taken.map((file) => file.bytes.buffer)];
+      const leaving = new Set(taken.map((file) => file.bytes.buffer));
+      for (const file of open.values()) {
+        for (const chunk of file.chunks) if (leaving.has(chunk.bytes.buffer)) chunk.bytes = chunk.bytes.slice();
+      }
+      if (filling && leaving.has(filling.buffer)) filling = null;
+      const transfer = [...leaving];
+      return [taken, transfer, transfer.filter((buffer) => fromPage.has(buffer)).length];
     },
     behind: () => onTheirWay + batchBytes > MOST_ON_THEIR_WAY,
     caughtUp() {

@@ -5,11 +5,12 @@
 // ends the worker and everything of the run, and `ended` fails with the
 // signal's reason; nothing of the run is heard of after that.
 import { converterClient } from './converter_protocol.js';
-import { CONVERTER_READS_FILE, ENGINE, HELD_KEEPING, HELD_SAVING } from './engine.js';
+import { CONVERTER_READS_FILE, ENGINE, HELD_KEEPING, HELD_SAVING, SPARE_BUFFERS } from './engine.js';
 import { makeFolderFiles } from './folder_files.js';
 import { makeHolding } from './holding.js';
 import { makeKeptFiles, WEBKIT_MOST_KEPT } from './kept_files.js';
 import { serveReads } from './movie_reads.js';
+import { makeSpareMemory } from './spare_memory.js';
 import { WAV_HEADER } from './picture.js';
 import { earlierImagesLine, errorText } from './words.js';
 import { makeZipFile } from './zip_file.js';
@@ -38,6 +39,7 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
     parts.clear();
   };
   const converter = converterClient(worker, (error) => !over && fail(errorText(error)));
+  const spare = makeSpareMemory((buffers) => converter.spare(buffers), SPARE_BUFFERS);
   const failed = (error) => fail(error.message);
   const holding = makeHolding(target ? HELD_SAVING : HELD_KEEPING, keeper, ENGINE === 'firefox', failed);
   run.files = !target ? makeKeptFiles(holding, keeper, ENGINE === 'webkit' ? WEBKIT_MOST_KEPT : Infinity)
@@ -49,6 +51,7 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
   };
   signal.addEventListener('abort', () => {
     over = true;
+    spare.end();
     converter.end(signal.reason);
     holding.abandon();
   }, { once: true });
@@ -60,6 +63,7 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
   let taking = Promise.resolve();
   const take = (batch) => {
     if (signal.aborted) return;
+    spare.back(batch.spareUsed);
     run.lines.push(...batch.lines);
     run.read = batch.read;
     if (batch.unreadable) fail(movie.name + ' could not be read: ' + batch.unreadable);
@@ -108,7 +112,9 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
         serving = keeper.canRead(movie).then((can) => (can ? keeper.reads(movie, reads.port2) : serveReads(reads.port2, movie)));
         from = { reads: reads.port1 };
       }
-      const [last] = await Promise.all([converter.convert(movie, from, take), serving]);
+      const converted = converter.convert(movie, from, take);
+      spare.start();
+      const [last] = await Promise.all([converted, serving]);
       take(last);
       run.memory = last.memory;
       status = last.status;
@@ -118,6 +124,7 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
       fail(errorText(error));
     }
     over = true;
+    spare.end();
     converter.end();
     await taking;
     await run.files.finish().catch((error) => fail(error.message));
