@@ -77,6 +77,7 @@ export function makeHolding({ moveFrom, most }, keeper, throughResponse, failed)
     return piece.data;
   }));
   return {
+    get held() { return held; },
     piece(bytes, park) {
       const piece = { data: bytes, size: bytes.length };
       held += piece.size;

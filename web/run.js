@@ -39,9 +39,12 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
     parts.clear();
   };
   const converter = converterClient(worker, (error) => !over && fail(errorText(error)));
-  const spare = makeSpareMemory((buffers) => converter.spare(buffers), SPARE_BUFFERS);
+  // Files in spare buffers share them, and are moved into blobs by a copy:
+  // none are given once the page holds half of what it starts moving at.
+  const held = target ? HELD_SAVING : HELD_KEEPING;
+  const spare = makeSpareMemory((buffers) => converter.spare(buffers), SPARE_BUFFERS, () => holding.held < held.moveFrom / 2);
   const failed = (error) => fail(error.message);
-  const holding = makeHolding(target ? HELD_SAVING : HELD_KEEPING, keeper, ENGINE === 'firefox', failed);
+  const holding = makeHolding(held, keeper, ENGINE === 'firefox', failed);
   run.files = !target ? makeKeptFiles(holding, keeper, ENGINE === 'webkit' ? WEBKIT_MOST_KEPT : Infinity)
     : target.kind === 'folder' ? makeFolderFiles(target.handle, holding, failed)
       : makeZipFile(target.handle, holding, keeper, failed, signal);

@@ -10,8 +10,9 @@ const SPARE_BUFFER = 1 << 20;
 const AT_ONCE = 4;
 const PAGE = 4096;
 
-// `give(buffers)` hands them to the worker, transferred, `stock` at a time.
-export function makeSpareMemory(give, stock) {
+// `give(buffers)` hands them to the worker, transferred, `stock` at a time,
+// while `wanted()`.
+export function makeSpareMemory(give, stock, wanted) {
   let out = 0;
   let timer = null;
   let over = false;
@@ -21,7 +22,7 @@ export function makeSpareMemory(give, stock) {
     return bytes.buffer;
   };
   const topUp = () => {
-    if (timer !== null || over || out >= stock) return;
+    if (timer !== null || over || out >= stock || !wanted()) return;
     timer = setTimeout(() => {
       timer = null;
       if (over) return;
