@@ -5,6 +5,7 @@
 import { makeZip, predictLength } from 'client-zip';
 import { serve } from './rpc.js';
 import { serveReads } from './movie_reads.js';
+import { freeNow } from './free_memory.js';
 
 const zips = new Map();  // zip -> { queue, wake, ended, cancelled }
 
@@ -66,7 +67,10 @@ serve(globalThis, {
     let whole = new Blob(parts);
     if (throughResponse) whole = await new Response(whole.stream()).blob();
     let at = 0;
-    return parts.map((part) => whole.slice(at, (at += part.length)));
+    const blobs = parts.map((part) => whole.slice(at, (at += part.length)));
+    // The blob holds a copy: the parts, transferred or copied here, are of no more use.
+    for (const part of parts) freeNow(part.buffer);
+    return blobs;
   },
   length: ({ files }) => Number(predictLength(files)),
   // Into a blob, or as a stream handed to the page, which writes it where

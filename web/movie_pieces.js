@@ -1,3 +1,5 @@
+import { freeNow } from './free_memory.js';
+
 // The movie's bytes in the converter's worker, as the converter reads them
 // (movie/movie_file_web.cpp): a piece at a time, one piece ahead of the one
 // it reads from. A read of the file costs about the same whatever its size
@@ -53,6 +55,7 @@ export function makeMovie(size, read, readNow = null) {
         }
         const { bytes } = pieces.get(position);
         pieces.delete(position);
+        if (current) freeNow(current.bytes.buffer);
         current = { at: position, bytes };
         ask(position + bytes.length);
       }
