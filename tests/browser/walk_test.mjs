@@ -11,7 +11,7 @@
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync } from 'node:fs';
+import { existsSync, mkdtempSync, readFileSync, readdirSync, renameSync, rmSync, statSync } from 'node:fs';
 import { chunkHead, convertNatively, openPage, scratchWithDemo, shown, skipUnlessInstalled, startBrowser, unzipped, writeMovieIn } from './browser.mjs';
 
 const [pagePath, converter, makeDemoMovie, scratchRoot, engine, ...seedArgs] = process.argv.slice(2);
@@ -70,7 +70,22 @@ async function walk(browser, seed, log) {
     log.push('  asked "' + dialog.message() + '": ' + (answers.push(yes) && yes ? 'yes' : 'no'));
     return yes ? dialog.accept() : dialog.dismiss();
   });
-  if (engine === 'chromium') await (await page.createCDPSession()).send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder });
+  if (engine === 'chromium') {
+    // Told only to allow them, chromium writes downloads of the same name
+    // over one another, where a person's would number them, and two quick
+    // saves became one: each goes under its own id, and takes its name,
+    // numbered, once whole.
+    const session = await page.createCDPSession();
+    const named = new Map();
+    let count = 0;
+    session.on('Browser.downloadWillBegin', ({ guid, suggestedFilename }) => named.set(guid, suggestedFilename));
+    session.on('Browser.downloadProgress', ({ guid, state }) => {
+      if (state !== 'completed') return;
+      const [, base, kind] = /^(.*)\.([^.]*)$/.exec(named.get(guid));
+      renameSync(`${folder}/${guid}`, `${folder}/${base} (${++count}).${kind}`);
+    });
+    await session.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: folder, eventsEnabled: true });
+  }
   let run = null;     // { movie, stopPressed, ended, deadline }
   const saves = [];   // { kind, run, movie, deadline, optional }
   const sizes = new Map();
