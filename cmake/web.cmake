@@ -36,14 +36,23 @@ target_link_options(movie-extract-worker PRIVATE -sEXPORT_NAME=createConverter)
 target_link_options(movie-extract-worker-direct PRIVATE -sEXPORT_NAME=createDirectConverter
   "-sASYNCIFY_REMOVE=movie_refill(MovieReader#?.unsigned.long)")
 
+# The video worker's enlarging of each picture (output/video_picture.h): a
+# module of a few KB with no imports, its memory a TGA and a frame, which
+# the worker makes as it starts. Nothing in it grows its memory.
+add_executable(video-picture output/video_picture.cpp output/video_picture_web.cpp)
+set_target_properties(video-picture PROPERTIES SUFFIX ".wasm")
+target_include_directories(video-picture PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_options(video-picture PRIVATE --no-entry -sSTANDALONE_WASM -sTOTAL_STACK=64KB -sINITIAL_MEMORY=4MB)
+
 if(NOT EXISTS ${PROJECT_SOURCE_DIR}/node_modules/esbuild)
   message(FATAL_ERROR "The page bundles client-zip and mediabunny with esbuild: run `npm ci` in ${PROJECT_SOURCE_DIR} first")
 endif()
 # The bundler lists every file the page is made of in a make rule beside it.
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/movie-extract.html
   COMMAND node ${PROJECT_SOURCE_DIR}/web/bundle.mjs $<TARGET_FILE:movie-extract-worker>
-          $<TARGET_FILE:movie-extract-worker-direct> ${PROJECT_VERSION} ${CMAKE_BINARY_DIR}/movie-extract.html
-  DEPENDS movie-extract-worker movie-extract-worker-direct ${PROJECT_SOURCE_DIR}/web/bundle.mjs
+          $<TARGET_FILE:movie-extract-worker-direct> $<TARGET_FILE:video-picture> ${PROJECT_VERSION}
+          ${CMAKE_BINARY_DIR}/movie-extract.html
+  DEPENDS movie-extract-worker movie-extract-worker-direct video-picture ${PROJECT_SOURCE_DIR}/web/bundle.mjs
   DEPFILE ${CMAKE_BINARY_DIR}/movie-extract.html.d
   VERBATIM)
 add_custom_target(page ALL DEPENDS ${CMAKE_BINARY_DIR}/movie-extract.html)

@@ -4,23 +4,24 @@
 // that waits for the movie's pieces and the one that reads the file itself
 // (cmake/web.cmake), the keeper's (web/keeper_worker.js, with the zip
 // writer, client-zip) and the video's (web/video_worker.js, with the parts
-// of the MP4 writer, mediabunny, that it uses). The workers go into the
-// page compressed with gzip, as base64 text, which web/rpc.js opens with
-// the browser's DecompressionStream. The libraries' licence notices go
-// with them, and stand uncompressed in the page as well. It writes, beside
-// the page, the list of every file the page was made of, as a make rule,
-// from which CMake knows when to make it again.
+// of the MP4 writer, mediabunny, that it uses, and the WebAssembly that
+// enlarges its pictures, as base64 text in VIDEO_PICTURE). The workers go
+// into the page compressed with gzip, as base64 text, which web/rpc.js
+// opens with the browser's DecompressionStream. The libraries' licence
+// notices go with them, and stand uncompressed in the page as well. It
+// writes, beside the page, the list of every file the page was made of, as
+// a make rule, from which CMake knows when to make it again.
 //
-//   node web/bundle.mjs CONVERTER.js CONVERTER-DIRECT.js VERSION OUT.html
+//   node web/bundle.mjs CONVERTER.js CONVERTER-DIRECT.js VIDEO-PICTURE.wasm VERSION OUT.html
 import { readFileSync, writeFileSync } from 'node:fs';
 import { fileURLToPath } from 'node:url';
 import { resolve } from 'node:path';
 import { gzipSync } from 'node:zlib';
 import { buildSync } from 'esbuild';
 
-const [converterPath, directPath, version, outPath] = process.argv.slice(2);
+const [converterPath, directPath, picturePath, version, outPath] = process.argv.slice(2);
 const root = fileURLToPath(new URL('..', import.meta.url));
-const inputs = new Set([converterPath, directPath]);
+const inputs = new Set([converterPath, directPath, picturePath]);
 const read = (path) => {
   inputs.add(resolve(root, path));
   return readFileSync(resolve(root, path), 'utf8');
@@ -51,7 +52,7 @@ const workers = {
   'converter-source': bundle('web/converter_worker.js', readFileSync(converterPath, 'utf8')),
   'converter-direct-source': bundle('web/converter_worker.js', readFileSync(directPath, 'utf8')),
   'keeper-source': bundle('web/keeper_worker.js', `/* client-zip, the zip writer:\n${zipNotice}*/`),
-  'video-source': bundle('web/video_worker.js', `/* ${mp4Notice} */`),
+  'video-source': bundle('web/video_worker.js', `/* ${mp4Notice} */\nconst VIDEO_PICTURE = '${readFileSync(picturePath).toString('base64')}';`),
 };
 // The same bytes every time: gzip's header carries no time or name.
 const packed = (text) => gzipSync(Buffer.from(text), { level: 9 }).toString('base64');

@@ -11,7 +11,7 @@ import {
   VideoSampleSource,
 } from 'mediabunny';
 import { ENGINE } from './engine.js';
-import { HEIGHT, PIXELS_AT, SAMPLE_RATE, WIDTH, colourMap } from './picture.js';
+import { HEIGHT, SAMPLE_RATE, WIDTH } from './picture.js';
 import { serveVideo } from './video_protocol.js';
 
 const ACROSS = 5;
@@ -46,73 +46,19 @@ function tagVp9Colours(packet, meta) {
   if (meta && meta.decoderConfig) meta.decoderConfig.colorSpace = COLOUR_SPACE;
 }
 
-// Each colour map entry as Y, Cb and Cr before rounding.
-function paletteYuv(tga) {
-  const rgb = colourMap(tga);
-  const yuv = new Float32Array(256 * 3);
-  for (let i = 0; i < 256; i++) {
-    const [r, g, b] = rgb.subarray(3 * i, 3 * i + 3);
-    const y = 0.2126 * r + 0.7152 * g + 0.0722 * b;
-    yuv[3 * i] = 16 + (219 / 255) * y;
-    yuv[3 * i + 1] = 128 + (224 / 255) * ((b - y) / 1.8556);
-    yuv[3 * i + 2] = 128 + (224 / 255) * ((r - y) / 1.5748);
-  }
-  return yuv;
-}
+// Each picture is enlarged by WebAssembly (output/video_picture.h), which
+// the bundle puts before this script as base64 text, VIDEO_PICTURE: the TGA
+// is copied into its memory, and the frame made from the picture there.
+const enlarging = new WebAssembly.Instance(new WebAssembly.Module(
+  Uint8Array.from(atob(VIDEO_PICTURE), (c) => c.charCodeAt(0)))).exports;
+enlarging._initialize();
+const FRAME_BYTES = (VIDEO_WIDTH * VIDEO_HEIGHT * 3) / 2;
 
-// Which two pixels of a row each chroma sample covers: a sample covers two
-// columns, which may fall in two pixels of the picture.
-const CHROMA_WIDTH = VIDEO_WIDTH / 2;
-const LEFT = Uint16Array.from({ length: CHROMA_WIDTH }, (_, i) => Math.floor((2 * i) / ACROSS));
-const RIGHT = Uint16Array.from({ length: CHROMA_WIDTH }, (_, i) => Math.floor((2 * i + 1) / ACROSS));
-
-// A TGA, enlarged and turned into the three planes of I420 in `frame`, each
-// of whose bytes it writes. A chroma sample whose two columns fall in two
-// pixels takes their mean. The rounded values of each colour come from a
-// table made once a picture.
-function enlarged(tga, frame) {
-  const yuv = paletteYuv(tga);
-  const y = new Uint8Array(256);
-  const u = new Uint8Array(256);
-  const v = new Uint8Array(256);
-  for (let i = 0; i < 256; i++) {
-    y[i] = Math.round(yuv[3 * i]);
-    u[i] = Math.round(yuv[3 * i + 1]);
-    v[i] = Math.round(yuv[3 * i + 2]);
-  }
-  const uAt = VIDEO_WIDTH * VIDEO_HEIGHT;
-  const vAt = uAt + CHROMA_WIDTH * (VIDEO_HEIGHT / 2);
-  for (let row = 0; row < HEIGHT; row++) {
-    const pixels = PIXELS_AT + row * WIDTH;
-    const lumaRow = row * DOWN * VIDEO_WIDTH;
-    for (let x = 0, at = lumaRow; x < WIDTH; x++, at += ACROSS) {
-      const value = y[tga[pixels + x]];
-      frame[at] = value;
-      frame[at + 1] = value;
-      frame[at + 2] = value;
-      frame[at + 3] = value;
-      frame[at + 4] = value;
-    }
-    for (let copy = 1; copy < DOWN; copy++) frame.copyWithin(lumaRow + copy * VIDEO_WIDTH, lumaRow, lumaRow + VIDEO_WIDTH);
-    const uRow = uAt + row * (DOWN / 2) * CHROMA_WIDTH;
-    const vRow = vAt + row * (DOWN / 2) * CHROMA_WIDTH;
-    for (let i = 0; i < CHROMA_WIDTH; i++) {
-      const left = tga[pixels + LEFT[i]];
-      const right = tga[pixels + RIGHT[i]];
-      if (left === right) {
-        frame[uRow + i] = u[left];
-        frame[vRow + i] = v[left];
-      } else {
-        frame[uRow + i] = Math.round((yuv[3 * left + 1] + yuv[3 * right + 1]) / 2);
-        frame[vRow + i] = Math.round((yuv[3 * left + 2] + yuv[3 * right + 2]) / 2);
-      }
-    }
-    for (let copy = 1; copy < DOWN / 2; copy++) {
-      frame.copyWithin(uRow + copy * CHROMA_WIDTH, uRow, uRow + CHROMA_WIDTH);
-      frame.copyWithin(vRow + copy * CHROMA_WIDTH, vRow, vRow + CHROMA_WIDTH);
-    }
-  }
-  return frame;
+// The TGA enlarged, in memory the next picture writes over.
+function enlarged(tga) {
+  new Uint8Array(enlarging.memory.buffer, enlarging.video_tga(), tga.length).set(tga);
+  enlarging.video_enlarge();
+  return new Uint8Array(enlarging.memory.buffer, enlarging.video_frame(), FRAME_BYTES);
 }
 
 // Where the MP4 goes: the user's file, or a blob. Either is written in
@@ -189,11 +135,10 @@ serveVideo({
       await made.sound.add(piece);
       piece.close();
     }
-    // One frame's bytes, written again for each picture: the browser's
-    // frame is a copy of them, made in memory it keeps for frames, where a
-    // sample made of the bytes would copy them first into new memory.
-    made.bytes = made.bytes || new Uint8Array(VIDEO_WIDTH * VIDEO_HEIGHT * 3 / 2);
-    const frame = new VideoFrame(enlarged(tga, made.bytes), {
+    // The browser's frame is a copy of the picture, made in memory it keeps
+    // for frames, where a sample made of the bytes would copy them first
+    // into new memory.
+    const frame = new VideoFrame(enlarged(tga), {
       format: 'I420', codedWidth: VIDEO_WIDTH, codedHeight: VIDEO_HEIGHT, colorSpace: COLOUR_SPACE,
       timestamp: Math.round((number * 1e6) / made.rate), duration: Math.round(1e6 / made.rate),
     });
