@@ -64,9 +64,11 @@ async function pageVideo() {
     });
   });
   rmSync(folder + '/band.mp4', { force: true });
-  await downloadTo(page, '#make-video', 'band.mp4', folder, 0x7fffffff);
+  // A video that failed is never downloaded: the page's note ends the wait.
+  const downloaded = downloadTo(page, '#make-video', 'band.mp4', folder, 0x7fffffff);
   const { ms, note } = await page.evaluate(() => window.videoTimed);
   if (!note.startsWith('Saved')) throw new Error('the page: ' + note);
+  await downloaded;
   await page.close();
   return ms;
 }
