@@ -11,7 +11,7 @@ import {
   VideoSampleSource,
 } from 'mediabunny';
 import { ENGINE } from './engine.js';
-import { HEIGHT, SAMPLE_RATE, WIDTH } from './picture.js';
+import { HEIGHT, PIXELS_AT, SAMPLE_RATE, WIDTH } from './picture.js';
 import { serveVideo } from './video_protocol.js';
 
 const ACROSS = 5;
@@ -53,10 +53,12 @@ const enlarging = new WebAssembly.Instance(new WebAssembly.Module(
   Uint8Array.from(atob(VIDEO_PICTURE), (c) => c.charCodeAt(0)))).exports;
 enlarging._initialize();
 const FRAME_BYTES = (VIDEO_WIDTH * VIDEO_HEIGHT * 3) / 2;
+const TGA_BYTES = PIXELS_AT + WIDTH * HEIGHT;
 
 // The TGA enlarged, in memory the next picture writes over.
 function enlarged(tga) {
-  new Uint8Array(enlarging.memory.buffer, enlarging.video_tga(), tga.length).set(tga);
+  if (tga.length !== TGA_BYTES) throw new Error(`a picture of ${tga.length} bytes is not one of the converter's TGAs`);
+  new Uint8Array(enlarging.memory.buffer, enlarging.video_tga(), TGA_BYTES).set(tga);
   enlarging.video_enlarge();
   return new Uint8Array(enlarging.memory.buffer, enlarging.video_frame(), FRAME_BYTES);
 }
