@@ -54,9 +54,19 @@ export function makeHolding({ moveFrom, most }, keeper, throughResponse, failed)
       batch.push(piece);
       size += piece.size;
     }
-    const parts = batch.map((piece) => piece.data);
     const whole = (part) => part.byteOffset === 0 && part.byteLength === part.buffer.byteLength;
-    const blobs = keeper.move(parts, throughResponse, parts.filter(whole).map((part) => part.buffer));
+    // A piece with a buffer of its own goes with it. Pieces that share one
+    // (web/spare_memory.js) are copied together into a buffer that goes
+    // instead: a view sent as it is would take a copy of its whole buffer.
+    const shared = batch.filter((piece) => !whole(piece.data));
+    const together = joined(shared.map((piece) => piece.data), shared.reduce((sum, piece) => sum + piece.size, 0));
+    let at = 0;
+    const parts = batch.map((piece) => {
+      if (whole(piece.data)) return piece.data;
+      at += piece.size;
+      return together.subarray(at - piece.size, at);
+    });
+    const blobs = keeper.move(parts, throughResponse, [...new Set(parts.map((part) => part.buffer))]);
     // The buffers are the keeper's now: a read of these pieces waits for their blobs.
     batch.forEach((piece, i) => {
       piece.data = blobs.then((made) => made[i]);

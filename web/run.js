@@ -40,9 +40,9 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
   };
   const converter = converterClient(worker, (error) => !over && fail(errorText(error)));
   // Files in spare buffers share them, and are moved into blobs by a copy:
-  // none are given once the page holds half of what it starts moving at.
+  // none are given once the page starts moving.
   const held = target ? HELD_SAVING : HELD_KEEPING;
-  const spare = makeSpareMemory((buffers) => converter.spare(buffers), SPARE_BUFFERS, () => holding.held < held.moveFrom / 2);
+  const spare = makeSpareMemory((buffers) => converter.spare(buffers), SPARE_BUFFERS, () => holding.held < held.moveFrom);
   const failed = (error) => fail(error.message);
   const holding = makeHolding(held, keeper, ENGINE === 'firefox', failed);
   run.files = !target ? makeKeptFiles(holding, keeper, ENGINE === 'webkit' ? WEBKIT_MOST_KEPT : Infinity)
