@@ -52,14 +52,28 @@ export async function videoSupport() {
 
 // Pictures handed to the worker ahead of the encoder.
 const PICTURES_AHEAD = 4;
+// The bar moves at most this often: each move has the browser draw the
+// page again, on the cores the encoder works on.
+const PROGRESS_EVERY_MS = 250;
 
 // The sound of picture `n`, as 8-bit samples: picture n has those from
-// n × samples / pictures on.
-async function soundOf(wav, samples, images, n) {
-  if (!wav) return new Uint8Array(0);
-  const from = WAV_HEADER + Math.floor((n * samples) / images);
-  const to = WAV_HEADER + Math.floor(((n + 1) * samples) / images);
-  return new Uint8Array(await wav.slice(from, to).arrayBuffer());
+// n × samples / pictures on. Each read of a blob is a request to the
+// browser: the sound is read a piece of this size at a time.
+const SOUND_PIECE = 1 << 20;
+function soundOf(wav, samples, images) {
+  let piece = new Uint8Array(0);
+  let pieceAt = 0;
+  return async (n) => {
+    if (!wav) return new Uint8Array(0);
+    const from = WAV_HEADER + Math.floor((n * samples) / images);
+    const to = WAV_HEADER + Math.floor(((n + 1) * samples) / images);
+    if (from < pieceAt || to > pieceAt + piece.length) {
+      pieceAt = from;
+      piece = new Uint8Array(await wav.slice(from, Math.max(to, from + SOUND_PIECE)).arrayBuffer());
+    }
+    // A copy, which goes to the worker.
+    return piece.slice(from - pieceAt, to - pieceAt);
+  };
 }
 
 // A video of the run's pictures into the file `handle`, or with none, into a
@@ -74,21 +88,24 @@ export function startVideo({ files, images, samples, can, handle, signal, onProg
     let added = 0;
     let failure = null;
     let blob = null;
+    let shown = 0;
     const encoded = async (picture) => {
       await picture;
       added += 1;
+      if (added < images && performance.now() - shown < PROGRESS_EVERY_MS) return;
+      shown = performance.now();
       onProgress(added / images);
     };
     try {
       await video.start({ handle, rate: pictureRate(images, samples), codec: can.codec, quantizer: can.quantizer,
                           soundCodec: samples > 0 ? can.soundCodec : null });
-      const wav = samples > 0 ? await files.blob('BOOK.WAV') : null;
+      const soundOfPicture = soundOf(samples > 0 ? await files.blob('BOOK.WAV') : null, samples, images);
       const ahead = [];
       for (let n = 0; n < images && !stopped; n++) {
         if (ahead.length >= PICTURES_AHEAD) await encoded(ahead.shift());
         // Copies, which go to the worker.
         const tga = await files.read(imageName(n));
-        const picture = video.picture(n, tga, await soundOf(wav, samples, images, n));
+        const picture = video.picture(n, tga, await soundOfPicture(n));
         picture.catch(() => {});
         ahead.push(picture);
       }
