@@ -40,4 +40,4 @@ export const HELD_SAVING = { moveFrom: 32 << 20, most: 64 << 20 };
 // batches. None in Firefox, whose page moves the kept files into blobs
 // from early on, a file in a shared buffer by a copy: there they made the
 // conversion slower.
-export const SPARE_BUFFERS = ENGINE === 'firefox' ? 0 : 32;
+export const SPARE_BUFFERS = ENGINE === 'firefox' ? 0 : 64;

@@ -6,8 +6,10 @@
 // and the worker copies the files into it (web/page_files.js). The buffers
 // come back with the files, and as many again are made ready.
 const SPARE_BUFFER = 1 << 20;
-// Made at a time, in one task of the page's.
-const AT_ONCE = 4;
+// Made at a time, in one task of the page's. Tasks that follow each other
+// by a timer come at least 4 ms apart: at 4 a task, 2,000 of a 3,000-picture
+// movie's files found a buffer ready; at 8, with 64 out, 2,900.
+const AT_ONCE = 8;
 const PAGE = 4096;
 
 // `give(buffers)` hands them to the worker, transferred, `stock` at a time,
