@@ -25,11 +25,13 @@ export const CONVERTER_SOURCE = CONVERTER_READS_FILE ? 'converter-direct-source'
 // of some minutes never reaches, since moving them costs time; beyond that
 // it moves the oldest out of its memory. The converter waits while the page
 // holds more than `most`, moved or saved too slowly. Firefox, whose other
-// processes take more as it moves them, starts sooner. In WebKit nothing is
-// moved, and the files kept are counted instead (web/kept_files.js).
+// processes take more as it moves them, holds less once a movie has passed
+// `moveFrom`: then its whole tree stays within the page's bound while the
+// .zip is made. In WebKit nothing is moved, and the files kept are counted
+// instead (web/kept_files.js).
 export const HELD_KEEPING = {
   chromium: { moveFrom: 192 << 20, most: 256 << 20 },
-  firefox: { moveFrom: 96 << 20, most: 160 << 20 },
+  firefox: { moveFrom: 192 << 20, most: 256 << 20, then: { moveFrom: 96 << 20, most: 160 << 20 } },
   webkit: { moveFrom: Infinity, most: Infinity },
 }[ENGINE];
 // While the files go where the user chose as they are made.
@@ -37,7 +39,6 @@ export const HELD_SAVING = { moveFrom: 32 << 20, most: 64 << 20 };
 
 // The buffers the page makes ready for the converter's files, with its
 // worker at a time (web/spare_memory.js): more than it fills between two
-// batches. None in Firefox, whose page moves the kept files into blobs
-// from early on, a file in a shared buffer by a copy: there they made the
-// conversion slower.
-export const SPARE_BUFFERS = ENGINE === 'firefox' ? 0 : 64;
+// batches. They are given until the page starts moving kept files, which
+// moves a file in a shared buffer by a copy.
+export const SPARE_BUFFERS = 64;

@@ -11,8 +11,10 @@
 // Pieces parked for later (the files kept for a .zip, the parts of a long
 // file) are moved out of the page's memory into blobs once more than
 // `moveFrom` bytes are held. `room()` tells when the page holds few enough,
-// `most`, to take more.
+// `most`, to take more. Where `then` is given, a run that once passes
+// `moveFrom` is long, and goes on with `then`'s limits.
 
+import { freeNow } from './free_memory.js';
 import { errorText } from './words.js';
 
 // Bytes joined into one new array.
@@ -34,14 +36,34 @@ const MOVED_AT_ONCE_THROUGH_RESPONSE = 16 << 20;
 
 // `keeper` moves bytes into blobs (web/keeper_protocol.js); `failed` hears
 // why they could not be kept.
-export function makeHolding({ moveFrom, most }, keeper, throughResponse, failed) {
-  let mostHeld = most;
+export function makeHolding(limits, keeper, throughResponse, failed) {
+  let limit = limits;
+  let started = false;
+  let abandoned = false;
+  const roomFor = () => abandoned || held <= limit.most;
   const parked = [];
   let held = 0;
   let moving = null;
+  // The spare buffers (web/spare_memory.js) that pieces still here share,
+  // and how many: one whose pieces have all gone gives its memory back.
+  const sharing = new Map();
+  const whole = (part) => part.byteOffset === 0 && part.byteLength === part.buffer.byteLength;
+  const share = (bytes) => {
+    if (!whole(bytes)) sharing.set(bytes.buffer, (sharing.get(bytes.buffer) || 0) + 1);
+  };
+  const unshare = (bytes) => {
+    if (whole(bytes)) return;
+    const left = sharing.get(bytes.buffer) - 1;
+    if (left > 0) {
+      sharing.set(bytes.buffer, left);
+      return;
+    }
+    sharing.delete(bytes.buffer);
+    freeNow(bytes.buffer);
+  };
   let waiting = [];
   const wakeIfRoom = () => {
-    if (held > mostHeld) return;
+    if (!roomFor()) return;
     for (const wake of waiting) wake();
     waiting = [];
   };
@@ -54,7 +76,6 @@ export function makeHolding({ moveFrom, most }, keeper, throughResponse, failed)
       batch.push(piece);
       size += piece.size;
     }
-    const whole = (part) => part.byteOffset === 0 && part.byteLength === part.buffer.byteLength;
     // A piece with a buffer of its own goes with it. Pieces that share one
     // (web/spare_memory.js) are copied together into a buffer that goes
     // instead: a view sent as it is would take a copy of its whole buffer.
@@ -66,6 +87,7 @@ export function makeHolding({ moveFrom, most }, keeper, throughResponse, failed)
       at += piece.size;
       return together.subarray(at - piece.size, at);
     });
+    for (const piece of shared) unshare(piece.data);
     const blobs = keeper.move(parts, throughResponse, [...new Set(parts.map((part) => part.buffer))]);
     // The buffers are the keeper's now: a read of these pieces waits for their blobs.
     batch.forEach((piece, i) => {
@@ -80,7 +102,7 @@ export function makeHolding({ moveFrom, most }, keeper, throughResponse, failed)
     wakeIfRoom();
   };
   const move = async () => {
-    while (held > moveFrom && parked.some((piece) => piece.data instanceof Uint8Array)) await moveSome();
+    while (held > limit.moveFrom && parked.some((piece) => piece.data instanceof Uint8Array)) await moveSome();
   };
   const all = (pieces) => Promise.all(pieces.map((piece) => {
     if (piece.data === null) throw new Error('a file no longer held was read');
@@ -88,12 +110,17 @@ export function makeHolding({ moveFrom, most }, keeper, throughResponse, failed)
   }));
   return {
     get held() { return held; },
+    // Whether any piece was moved, or is being moved, into a blob.
+    get started() { return started; },
     piece(bytes, park) {
       const piece = { data: bytes, size: bytes.length };
       held += piece.size;
+      share(bytes);
       if (park) {
         parked.push(piece);
-        if (!moving && held > moveFrom) {
+        if (!moving && held > limit.moveFrom) {
+          if (!started && limits.then) limit = limits.then;
+          started = true;
           moving = move().catch((error) => failed(new Error('The files could not be kept: ' + errorText(error))))
             .finally(() => { moving = null; });
         }
@@ -102,17 +129,20 @@ export function makeHolding({ moveFrom, most }, keeper, throughResponse, failed)
     },
     // The piece is saved, or no longer wanted.
     release(piece) {
-      if (piece.data instanceof Uint8Array) held -= piece.size;
+      if (piece.data instanceof Uint8Array) {
+        held -= piece.size;
+        unshare(piece.data);
+      }
       piece.data = null;
       wakeIfRoom();
     },
     room() {
-      if (held <= mostHeld) return Promise.resolve();
+      if (roomFor()) return Promise.resolve();
       return new Promise((resolve) => waiting.push(resolve));
     },
     // Nothing more will be saved: no one waits for room.
     abandon() {
-      mostHeld = Infinity;
+      abandoned = true;
       wakeIfRoom();
     },
     // Every piece is where it can be read: none is on its way out.

@@ -42,7 +42,8 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
   // Files in spare buffers share them, and are moved into blobs by a copy:
   // none are given once the page starts moving.
   const held = target ? HELD_SAVING : HELD_KEEPING;
-  const spare = makeSpareMemory((buffers) => converter.spare(buffers), SPARE_BUFFERS, () => holding.held < held.moveFrom);
+  const spare = makeSpareMemory((buffers) => converter.spare(buffers), SPARE_BUFFERS,
+    () => !holding.started && holding.held < held.moveFrom);
   const failed = (error) => fail(error.message);
   const holding = makeHolding(held, keeper, ENGINE === 'firefox', failed);
   run.files = !target ? makeKeptFiles(holding, keeper, ENGINE === 'webkit' ? WEBKIT_MOST_KEPT : Infinity)
