@@ -9,7 +9,10 @@
 //
 //   node bench/page_bench.mjs PAGE.html MOVIE-EXTRACT MOVIE-BENCH [chromium|firefox|webkit] [ROUNDS]
 //
-// WebKit needs an X display (xvfb-run -a).
+// WebKit needs an X display (xvfb-run -a). WebKit runs every page of a
+// browser in one process, whose collector then frees what the page before
+// left: with FRESH_BROWSER=1 each run, the floor's and the page's, gets a
+// browser of its own, as a user who opens the page does.
 import { mkdtempSync, readdirSync, rmSync, symlinkSync } from 'node:fs';
 import { execFileSync } from 'node:child_process';
 import { By } from 'selenium-webdriver';
@@ -40,14 +43,24 @@ const TIMER = `window.benchTimed = new Promise((resolve) => {
 // Opens `address`, chooses the movie and returns the milliseconds it took.
 let convertAt;
 if (engine === 'webkit') {
-  const webkit = await startWebKit(process.env.WEBKIT_DRIVER || '/usr/bin/WebKitWebDriver',
-                                   process.env.MINIBROWSER || '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser');
-  process.on('exit', () => webkit.server.kill());
+  const start = () => startWebKit(process.env.WEBKIT_DRIVER || '/usr/bin/WebKitWebDriver',
+                                  process.env.MINIBROWSER || '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser');
+  const fresh = process.env.FRESH_BROWSER === '1';
+  let webkit = fresh ? null : await start();
+  process.on('exit', () => webkit && webkit.server.kill());
   convertAt = async (address, movie) => {
-    await webkit.driver.get(address);
-    await webkit.driver.executeScript(TIMER);
-    await webkit.driver.findElement(By.id('movie')).sendKeys(movie);
-    return webkit.driver.executeAsyncScript('window.benchTimed.then(arguments[arguments.length - 1])');
+    if (fresh) webkit = await start();
+    try {
+      await webkit.driver.get(address);
+      await webkit.driver.executeScript(TIMER);
+      await webkit.driver.findElement(By.id('movie')).sendKeys(movie);
+      return await webkit.driver.executeAsyncScript('window.benchTimed.then(arguments[arguments.length - 1])');
+    } finally {
+      if (fresh) {
+        await webkit.close();
+        webkit = null;
+      }
+    }
   };
 } else {
   const browser = await startBrowser(engine);

@@ -23,10 +23,12 @@
 // Asyncify turns the waits for a promise into returns to this worker's
 // event loop.
 import { serveConverter } from './converter_protocol.js';
+import { OWN_SPARE_BUFFERS } from './engine.js';
 import { transferring } from './rpc.js';
 import { readerNow, readsFrom } from './movie_reads.js';
 import { makeMovie } from './movie_pieces.js';
 import { makePageFiles } from './page_files.js';
+import { ready } from './spare_memory.js';
 import { errorText } from './words.js';
 
 let stopAsked = false;
@@ -34,8 +36,10 @@ const lines = [];
 let movie = null;
 let pageFiles = null;
 let progress = null;
-// Buffers the page made ready for the files' bytes (web/page_files.js).
+// Buffers the page made ready for the files' bytes (web/page_files.js),
+// and those the worker made itself.
 const spare = [];
+const own = [];
 
 // Giving way waits for the first of two: a message through a channel of the
 // worker's own, which no browser slows as it slows timers in a background
@@ -62,6 +66,35 @@ function batch(extra = {}) {
 
 const hand = () => progress(...batch());
 
+// While the converter waits for the movie's next piece, its worker may
+// make buffers ready itself (web/engine.js), one a task, so that a piece
+// that comes is taken at once.
+const yielding = new MessageChannel();
+const yielded = [];
+yielding.port1.onmessage = () => yielded.shift()();
+const nextTask = () => new Promise((resolve) => {
+  yielded.push(resolve);
+  yielding.port2.postMessage(0);
+});
+async function readyWhile(arrival) {
+  let there = false;
+  arrival.then(() => { there = true; }, () => { there = true; });
+  await nextTask();
+  while (!there && spare.length + own.length < OWN_SPARE_BUFFERS) {
+    own.push(ready());
+    await nextTask();
+  }
+}
+const waitingMovie = (movie) => ({
+  copy: (position, out) => movie.copy(position, out),
+  reached: (position) => movie.reached(position),
+  arrival(position) {
+    const arrival = movie.arrival(position);
+    readyWhile(arrival);
+    return arrival;
+  },
+});
+
 // emscripten's output, put before this script, defines createConverter, or
 // createDirectConverter for the build that reads the file itself.
 const readsFile = typeof globalThis.createDirectConverter === 'function';
@@ -86,8 +119,8 @@ serveConverter({
     const converter = await converterMade;
     progress = onProgress;
     movie = file ? makeMovie(size, null, readerNow(file)) : makeMovie(size, readsFrom(reads));
-    pageFiles = makePageFiles(hand, spare);
-    converter.movie = movie;
+    pageFiles = makePageFiles(hand, spare, own);
+    converter.movie = OWN_SPARE_BUFFERS > 0 ? waitingMovie(movie) : movie;
     converter.pageFiles = pageFiles;
     const FS = converter.FS;
     // The worker's file system knows the movie by its size; its bytes come

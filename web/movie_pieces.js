@@ -1,15 +1,9 @@
 import { freeNow } from './free_memory.js';
+import { pieceAt, pieceStart } from './movie_reads.js';
 
 // The movie's bytes in the converter's worker, as the converter reads them
-// (movie/movie_file_web.cpp): a piece at a time, one piece ahead of the one
-// it reads from. A read of the file costs about the same whatever its size
-// up to some MiB, and the reading side hands each piece over at no cost,
-// but the page takes its bytes in one task, which must stay short.
-const PIECE = 8 << 20;
-// The first pieces are smaller, doubling up to PIECE, so that the converter
-// starts on the first MiB while the next is read.
-const FIRST_PIECE = 1 << 20;
-const pieceAt = (at, size) => Math.min(PIECE, Math.max(FIRST_PIECE, at), size - at);
+// (movie/movie_file_web.cpp): a piece at a time (web/movie_reads.js),
+// asked for one piece ahead of the one it reads from.
 
 // `read(at, length)` fetches a piece (web/movie_reads.js), or, where the
 // worker reads the file itself, `readNow` reads one at once, when it is
@@ -38,26 +32,27 @@ export function makeMovie(size, read, readNow = null) {
     copy(position, out) {
       if (failure !== null || position >= size) return -1;
       if (!current || position < current.at || position >= current.at + current.bytes.length) {
-        const piece = pieces.get(position);
-        // A seek, or the first read: the pieces asked for ahead are of no use.
+        const at = pieceStart(position);
+        const piece = pieces.get(at);
+        // A seek: the pieces asked for ahead are of no use.
         if (!piece) pieces.clear();
         if (!piece || !piece.bytes) {
           if (!readNow) {
-            if (!piece) ask(position);
+            if (!piece) ask(at);
             return 0;
           }
           try {
-            pieces.set(position, { bytes: readNow(position, pieceAt(position, size)) });
+            pieces.set(at, { bytes: readNow(at, pieceAt(at, size)) });
           } catch (error) {
             failure = error;
             return -1;
           }
         }
-        const { bytes } = pieces.get(position);
-        pieces.delete(position);
+        const { bytes } = pieces.get(at);
+        pieces.delete(at);
         if (current) freeNow(current.bytes.buffer);
-        current = { at: position, bytes };
-        ask(position + bytes.length);
+        current = { at, bytes };
+        ask(at + bytes.length);
       }
       const from = position - current.at;
       const count = Math.min(out.length, current.bytes.length - from);
@@ -70,7 +65,7 @@ export function makeMovie(size, read, readNow = null) {
       reached = Math.max(reached, Math.min(position, size));
     },
     arrival(position) {
-      const piece = pieces.get(position);
+      const piece = pieces.get(pieceStart(position));
       return piece && !piece.bytes ? piece.arrival : Promise.resolve();
     },
   };

@@ -18,8 +18,10 @@ const MOST_IN_SPARE = 256 << 10;
 // copying into memory the page has touched is many times faster than into
 // new memory, which the system maps a page at a time as it is first
 // written. Once a spare buffer is full, or its files go, the next is used;
-// without one, a write gets a new buffer.
-export function makePageFiles(hand, spare = []) {
+// without one, a write gets a new buffer. `own` holds buffers the worker
+// made ready itself, used once the page's are gone: only the page's count
+// as given back with the batch.
+export function makePageFiles(hand, spare = [], own = []) {
   const open = new Map();
   let next = 0;
   let batch = [];
@@ -38,8 +40,9 @@ export function makePageFiles(hand, spare = []) {
         const buffer = spare.shift();
         if (buffer.byteLength >= bytes.length) filling = new Uint8Array(buffer);
       }
+      if (filling) fromPage.add(filling.buffer);
+      else if (own.length > 0 && own[0].byteLength >= bytes.length) filling = new Uint8Array(own.shift());
       if (!filling) return bytes.slice();
-      fromPage.add(filling.buffer);
       used = 0;
     }
     const view = filling.subarray(used, used + bytes.length);

@@ -9,7 +9,7 @@ import { CONVERTER_READS_FILE, ENGINE, HELD_KEEPING, HELD_SAVING, SPARE_BUFFERS 
 import { makeFolderFiles } from './folder_files.js';
 import { makeHolding } from './holding.js';
 import { makeKeptFiles, WEBKIT_MOST_KEPT } from './kept_files.js';
-import { serveReads } from './movie_reads.js';
+import { serveReadsAhead } from './movie_reads.js';
 import { makeSpareMemory } from './spare_memory.js';
 import { WAV_HEADER } from './picture.js';
 import { earlierImagesLine, errorText } from './words.js';
@@ -113,7 +113,7 @@ export function startRun({ movie, worker, keeper, target, signal, onUpdate }) {
       let serving = null;
       if (!CONVERTER_READS_FILE) {
         const reads = new MessageChannel();
-        serving = keeper.canRead(movie).then((can) => (can ? keeper.reads(movie, reads.port2) : serveReads(reads.port2, movie)));
+        serving = keeper.canRead(movie).then((can) => (can ? keeper.reads(movie, reads.port2) : serveReadsAhead(reads.port2, movie)));
         from = { reads: reads.port1 };
       }
       const converted = converter.convert(movie, from, take);

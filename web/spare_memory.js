@@ -12,17 +12,19 @@ const SPARE_BUFFER = 1 << 20;
 const AT_ONCE = 8;
 const PAGE = 4096;
 
+// A buffer with every page of it written.
+export function ready() {
+  const bytes = new Uint8Array(SPARE_BUFFER);
+  for (let at = 0; at < bytes.length; at += PAGE) bytes[at] = 0;
+  return bytes.buffer;
+}
+
 // `give(buffers)` hands them to the worker, transferred, `stock` at a time,
 // while `wanted()`.
 export function makeSpareMemory(give, stock, wanted) {
   let out = 0;
   let timer = null;
   let over = false;
-  const ready = () => {
-    const bytes = new Uint8Array(SPARE_BUFFER);
-    for (let at = 0; at < bytes.length; at += PAGE) bytes[at] = 0;
-    return bytes.buffer;
-  };
   const topUp = () => {
     if (timer !== null || over || out >= stock || !wanted()) return;
     timer = setTimeout(() => {

@@ -390,8 +390,9 @@ export async function saveEveryPart(driver, moviePath, scratch, whenWaiting = as
     let now;
     await driver.wait(async () => {
       now = await webKitState(driver);
-      return now.save !== null && (now.save !== last || now.status !== null);
+      return (now.save !== null && (now.save !== last || now.status !== null)) || !['0', '130', null].includes(now.status);
     }, 1800000, () => 'waited for part ' + number + ': ' + JSON.stringify(now));
+    if (!['0', '130'].includes(now.status) && now.status !== null) throw new Error('the conversion ended with status ' + now.status + ': ' + JSON.stringify(now));
     if (now.save === last) return got;
     if (now.save !== label) throw new Error('"' + now.save + '" offered, not "' + label + '"');
     last = label;
