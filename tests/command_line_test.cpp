@@ -40,7 +40,7 @@ TEST_F(CommandLine, ArgumentsAskForHelpOrTheVersionOrConvertNothing) {
         {{"--help"}, 0, "Usage: movie-extract [--help | --version]" + NEWLINE, ""},
         {{"-h"}, 0, "Usage: movie-extract [--help | --version]" + NEWLINE, ""},
         {{"/?"}, 0, "Usage: movie-extract [--help | --version]" + NEWLINE, "", true},
-        {{"--version"}, 0, "movie-extract 1.8.5" + NEWLINE, ""},
+        {{"--version"}, 0, "movie-extract 1.8.6" + NEWLINE, ""},
         {{"other/clip.mov"}, 1, "", refused("other/clip.mov")},
         {{"--verbose"}, 1, "", "movie-extract: --verbose: unknown option; see movie-extract --help\n"},
         {{"/verbose"}, 1, "", "movie-extract: /verbose: unknown option; see movie-extract --help\n", true},
