@@ -47,7 +47,8 @@ export function serveReads(port, file) {
 // open: there the page reads the first FIRST_AHEAD pieces from the movie's
 // start as soon as it is chosen, and then one piece beyond each one asked
 // for, one read after another. A request for a piece not read ahead (a
-// seek) is read at once, and the reading ahead goes on from there.
+// seek) is read at once, and the reading ahead goes on from there; what
+// was to be read before still is, as a request may wait for it.
 const FIRST_AHEAD = 5;
 export function serveReadsAhead(port, file) {
   const { size } = file;
@@ -57,8 +58,7 @@ export function serveReadsAhead(port, file) {
     for (let at = from; at < size && count > 0; at += pieceAt(at, size), count--) {
       if (ahead.has(at)) continue;
       const length = pieceAt(at, size);
-      const plan = ahead;
-      const bytes = queue.then(() => (plan === ahead ? readPiece(file, at, length) : null));
+      const bytes = queue.then(() => readPiece(file, at, length));
       queue = bytes.catch(() => {});
       ahead.set(at, bytes);
     }

@@ -41,6 +41,10 @@ test('WebKit gives the command line\'s outcomes, messages and pictures, and show
     // The demo with 5 MiB more sound, which the page receives in parts.
     { name: 'sound.mov', outcome: /^Complete: 90 pictures and \d+\.\d s of sound$/,
       path: writeMovieIn(scratch, 'sound.mov', Buffer.concat([demo, chunkHead(2, 5 << 20), Buffer.alloc(5 << 20, 0x5A)])) },
+    // Chunks of no known kind, 40 MiB each, passed over: the page reads on from each.
+    { name: 'skipped.mov', outcome: /^Complete: 90 pictures and 6\.0 s of sound$/,
+      path: writeMovieIn(scratch, 'skipped.mov', Buffer.concat([demo.subarray(0, 32),
+        ...[1, 2, 3].flatMap(() => [chunkHead(9, 40 << 20), Buffer.alloc(40 << 20, 0x33)]), demo.subarray(32)])) },
     { name: 'cut.mov', path: writeMovieIn(scratch, 'cut.mov', demo.subarray(0, 200000)),
       outcome: /^Damaged at byte 185572: 46 pictures and 3\.1 s of sound before it were kept$/ },
     { name: 'clip.mp4', outcome: /^Not a movie of this kind, or cut off before its first chunk: nothing was made$/,
