@@ -41,7 +41,7 @@ export function makePageFiles(hand, spare = [], own = []) {
         if (buffer.byteLength >= bytes.length) filling = new Uint8Array(buffer);
       }
       if (filling) fromPage.add(filling.buffer);
-      else if (own.length > 0 && own[0].byteLength >= bytes.length) filling = new Uint8Array(own.shift());
+      else if (own.length > 0) filling = new Uint8Array(own.shift());
       if (!filling) return bytes.slice();
       used = 0;
     }

@@ -388,11 +388,13 @@ export async function saveEveryPart(driver, moviePath, scratch, whenWaiting = as
   for (let number = 1, last = null; ; number++) {
     const label = 'Save part ' + number + ' (.zip)';
     let now;
+    // Any status but complete (0) or stopped (130) ends the wait: nothing more is offered.
+    const failed = () => !['0', '130', null].includes(now.status);
     await driver.wait(async () => {
       now = await webKitState(driver);
-      return (now.save !== null && (now.save !== last || now.status !== null)) || !['0', '130', null].includes(now.status);
+      return (now.save !== null && (now.save !== last || now.status !== null)) || failed();
     }, 1800000, () => 'waited for part ' + number + ': ' + JSON.stringify(now));
-    if (!['0', '130'].includes(now.status) && now.status !== null) throw new Error('the conversion ended with status ' + now.status + ': ' + JSON.stringify(now));
+    if (failed()) throw new Error('the conversion ended with status ' + now.status + ': ' + JSON.stringify(now));
     if (now.save === last) return got;
     if (now.save !== label) throw new Error('"' + now.save + '" offered, not "' + label + '"');
     last = label;
