@@ -188,13 +188,18 @@ export async function shown(page) {
 
 // The browser's processes: every descendant of the one it started, found by
 // their parents, since a browser may start them from any of its threads.
+// `cpuMs`: the processor time it and its ended children took, in ms.
 export function browserProcesses(browser) {
   const parents = new Map();
+  const cpu = new Map();
   for (const entry of readdirSync('/proc')) {
     if (!/^\d+$/.test(entry)) continue;
     try {
       const stat = readFileSync(`/proc/${entry}/stat`, 'utf8');
-      parents.set(Number(entry), Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]));
+      const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+      parents.set(Number(entry), Number(fields[1]));
+      // utime, stime, cutime and cstime, in the system's ticks of 10 ms.
+      cpu.set(Number(entry), fields.slice(11, 15).reduce((sum, ticks) => sum + Number(ticks), 0) * 10);
     } catch {
       // It ended meanwhile.
     }
@@ -211,7 +216,7 @@ export function browserProcesses(browser) {
       const status = readFileSync(`/proc/${pid}/status`, 'utf8');
       const kib = (field) => Number((new RegExp(field + ':\\s+(\\d+)').exec(status) || [0, 0])[1]);
       processes.push({ pid, cmdline: readFileSync(`/proc/${pid}/cmdline`, 'utf8').replaceAll('\0', ' '),
-                       rssMiB: kib('VmRSS') / 1024, peakMiB: kib('VmHWM') / 1024 });
+                       rssMiB: kib('VmRSS') / 1024, peakMiB: kib('VmHWM') / 1024, cpuMs: cpu.get(pid) });
     } catch {
       // It ended meanwhile.
     }
