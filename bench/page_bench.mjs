@@ -41,16 +41,19 @@ const TIMER = `window.benchTimed = new Promise((resolve) => {
   }, true);
 });`;
 
-// The processor time all the browser's processes took while `timed` ran,
-// added to what it resolves to as `cpu`, in ms: on a machine of two cores,
-// twice the time from the choice to the outcome is all there is. It is
-// read once the benchmark hears of the outcome, so the start of what the
-// page does after it (making its next converter's worker) may count.
-const cpuMs = (root) => browserProcesses(root).reduce((sum, process) => sum + process.cpuMs, 0);
+// The processor time the browser's processes took while `timed` ran, added
+// to what it resolves to as `cpu`, in ms: on a machine of two cores, twice
+// the time from the choice to the outcome is all there is. It is read once
+// the benchmark hears of the outcome, so the start of what the page does
+// after it (making its next converter's worker) may count; a process that
+// ended meanwhile does not.
+const cpuByProcess = (root) => new Map(browserProcesses(root).map((process) => [process.pid, process.cpuMs]));
 async function withCpu(root, timed) {
-  const before = cpuMs(root);
+  const before = cpuByProcess(root);
   const result = await timed();
-  return { ...result, cpu: cpuMs(root) - before };
+  let cpu = 0;
+  for (const [pid, ms] of cpuByProcess(root)) cpu += ms - (before.get(pid) || 0);
+  return { ...result, cpu };
 }
 
 // Opens `address`, chooses the movie and returns the milliseconds it took,
