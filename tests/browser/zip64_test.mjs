@@ -32,7 +32,10 @@ test(`a .zip of ${PICTURES} pictures, over 65,535 files and 4 GiB, lists every f
     await convertIn(page, movie, 1200000);
     const converted = Date.now();
     assert.match((await shown(page)).outcome, new RegExp(`^Complete: ${PICTURES} pictures and \\d+\\.\\d s of sound$`));
-    const zip = await downloadTo(page, '#download', 'long.zip', scratch, 1200000);
+    // A .zip that never comes says what the page said instead.
+    const said = () => page.evaluate(() => ['outcome', 'saving-text'].map((id) => document.getElementById(id).textContent).join('; '));
+    const zip = await downloadTo(page, '#download', 'long.zip', scratch, 1200000)
+      .catch(async (error) => { throw new Error(`${error.message}; the page: ${await said()}`); });
     console.log(`converted in ${((converted - began) / 1000).toFixed(0)} s, the .zip of ` +
                 `${(statSync(zip).size / 2 ** 30).toFixed(2)} GiB saved ${((Date.now() - converted) / 1000).toFixed(0)} s later`);
     assert.ok(statSync(zip).size > 2 ** 32, 'the .zip is over 4 GiB');
