@@ -32,9 +32,11 @@ test(`a .zip of ${PICTURES} pictures, over 65,535 files and 4 GiB, lists every f
     await convertIn(page, movie, 1200000);
     const converted = Date.now();
     assert.match((await shown(page)).outcome, new RegExp(`^Complete: ${PICTURES} pictures and \\d+\\.\\d s of sound$`));
-    // A .zip that never comes says what the page said instead.
+    // A .zip that fails, or never comes, says what the page said instead.
     const said = () => page.evaluate(() => ['outcome', 'saving-text'].map((id) => document.getElementById(id).textContent).join('; '));
-    const zip = await downloadTo(page, '#download', 'long.zip', scratch, 1200000)
+    const failed = page.waitForFunction(() => document.getElementById('outcome').textContent.startsWith('Failed'), { timeout: 0, polling: 1000 })
+      .then(() => { throw new Error('no .zip'); });
+    const zip = await Promise.race([downloadTo(page, '#download', 'long.zip', scratch, 1200000), failed])
       .catch(async (error) => { throw new Error(`${error.message}; the page: ${await said()}`); });
     console.log(`converted in ${((converted - began) / 1000).toFixed(0)} s, the .zip of ` +
                 `${(statSync(zip).size / 2 ** 30).toFixed(2)} GiB saved ${((Date.now() - converted) / 1000).toFixed(0)} s later`);
